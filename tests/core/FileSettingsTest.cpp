@@ -165,3 +165,27 @@ TEST(ZyNamedMutex, ExcludesAnotherProcessUntilReleased) {
 }
 
 }  // namespace
+
+#include "core/MntTab.h"
+
+namespace {
+TEST(ZyMntTab, ReadsTableWithEscapedNames) {
+    ScopedTempDir dir;
+    WriteFile(dir / "mounts",
+              "/dev/vda1 / ext4 rw,relatime 0 0\n"
+              "server:/export /mnt/with\\040space nfs4 rw,vers=4.2 0 0\n");
+    std::vector<ZyMntEnt> mounts;
+    ASSERT_TRUE(ZyMntTab::getAll(mounts, dir / "mounts").IsSuccess());
+    ASSERT_EQ(mounts.size(), 2u);
+    EXPECT_EQ(mounts[1].device, "server:/export");
+    EXPECT_EQ(mounts[1].mountPoint, "/mnt/with space");
+    EXPECT_EQ(mounts[1].fsType, "nfs4");
+    EXPECT_EQ(mounts[1].options, "rw,vers=4.2");
+
+    ASSERT_TRUE(ZyMntTab::getAll(mounts).IsSuccess());
+    bool hasRoot = false;
+    for (const auto& m : mounts) hasRoot |= m.mountPoint == "/";
+    EXPECT_TRUE(hasRoot);
+    EXPECT_TRUE(ZyMntTab::getAll(mounts, dir / "none").IsError());
+}
+}  // namespace
