@@ -304,8 +304,8 @@ CKoError CRestartMapFileMgrPrivate::AddEntryIfNotExist(const CRestartMapFileEntr
 CKoError CRestartMapFileMgrPrivate::RemoveEntry(const std::string& path) {
     auto found = FindByName(path);
     if (found == m_byName.end())
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Entry not found in restart map, FilePath=[%s]",
-                                       path.c_str());
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND,
+                                       "Entry not found in restart map, FilePath=[%s]", path.c_str());
     m_entries.erase(found->id);
     m_byName.erase(found);
     return CKoError::Success();
@@ -314,8 +314,8 @@ CKoError CRestartMapFileMgrPrivate::RemoveEntry(const std::string& path) {
 CKoError CRestartMapFileMgrPrivate::RemoveEntry(unsigned restartId) {
     auto it = m_entries.find(restartId);
     if (it == m_entries.end())
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Entry not found in restart map, RestartId=[%u]",
-                                       restartId);
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND,
+                                       "Entry not found in restart map, RestartId=[%u]", restartId);
     auto named = m_byName.find(SNameProbe{it->second.GetCollectFilePath(), restartId});
     if (named != m_byName.end()) m_byName.erase(named);
     m_entries.erase(it);
@@ -325,8 +325,8 @@ CKoError CRestartMapFileMgrPrivate::RemoveEntry(unsigned restartId) {
 CKoError CRestartMapFileMgrPrivate::UpdateRestartOffset(const std::string& path, int64_t offset) {
     auto found = FindByName(path);
     if (found == m_byName.end())
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Entry not found in restart map, FilePath=[%s]",
-                                       path.c_str());
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND,
+                                       "Entry not found in restart map, FilePath=[%s]", path.c_str());
     m_entries[found->id].SetRestartOffset(offset);
     return CKoError::Success();
 }
@@ -334,8 +334,8 @@ CKoError CRestartMapFileMgrPrivate::UpdateRestartOffset(const std::string& path,
 CKoError CRestartMapFileMgrPrivate::UpdateRestartOffset(unsigned restartId, int64_t offset) {
     auto it = m_entries.find(restartId);
     if (it == m_entries.end())
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Entry not found in restart map, RestartId=[%u]",
-                                       restartId);
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND,
+                                       "Entry not found in restart map, RestartId=[%u]", restartId);
     it->second.SetRestartOffset(offset);
     return CKoError::Success();
 }
@@ -363,6 +363,8 @@ CKoError CRestartMapFileMgrPrivate::WriteMapFile(FILE* file) const {
 CKoError CRestartMapFileMgrPrivate::FlushToFile() {
     // The map is written beside the old one and moved over it once it is complete and on disk, so a
     // process killed at any point leaves either the old map or the new one.
+    if (m_mapFilePath.empty())
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_HANDLE, "Restart map is not initialised");
     const std::string tempPath = TempFilePath();
     FXFileHandle file;
     CKoError e = FXFile::zyfopen(tempPath, "w", file);

@@ -96,7 +96,8 @@ CKoError CScanErrorFileHandler::OpenFile(bool forRead) {
 
     if (forRead) {
         p.m_stream.open(p.m_path, std::ios::in | std::ios::binary);
-        if (!p.m_stream.is_open()) return FXErrorUtil::ErrorErrNo(ZY_HERE, ErrNoOr(EIO), "Open failed, FileName=%s", path);
+        if (!p.m_stream.is_open())
+            return FXErrorUtil::ErrorErrNo(ZY_HERE, ErrNoOr(EIO), "Open failed, FileName=%s", path);
         p.m_stream.clear();
         p.m_stream.seekg(0, std::ios::beg);
         std::getline(p.m_stream, p.m_line);

@@ -111,7 +111,8 @@ TEST(RestartMapFile, Version0TakesIdsFromNumColNames) {
     EXPECT_EQ(e[0].second, CRestartMapFileEntry(jr + "NumColTot1.zyf", 100));
     EXPECT_EQ(e[1].first, 2u);
     EXPECT_EQ(e[1].second, CRestartMapFileEntry(jr + "NumColTot3.zyf", 300));
-    EXPECT_TRUE(log.Log().Contains("Error in extracting the restart id from the NumCol, FilePath=[" + jr + "Other.zyf]"));
+    EXPECT_TRUE(
+        log.Log().Contains("Error in extracting the restart id from the NumCol, FilePath=[" + jr + "Other.zyf]"));
     EXPECT_TRUE(log.Log().Contains("FilePath=[" + jr + "NumColTotx.zyf]"));
 
     // Two entries were loaded, so the counter says 2, which the file already uses: a new entry
