@@ -167,7 +167,8 @@ CKoError ErrorFromException(const FXCodeLocation& loc, const char* operation) {
 
 CKoError InvalidText(const FXCodeLocation& loc, const char* what, const std::string& text) {
     return FXErrorUtil::ErrorWin32(loc, ZyWin32::ERROR_INVALID_PARAMETER,
-                                   "%s is not valid UTF-8 or holds a character XML cannot carry, Length=[%zu]", what, text.size());
+                                   "%s is not valid UTF-8 or holds a character XML cannot carry, Length=[%zu]", what,
+                                   text.size());
 }
 
 bool IsElement(const DOMNode* n) { return n && n->getNodeType() == DOMNode::ELEMENT_NODE; }
@@ -279,7 +280,8 @@ bool IsNameChar(char c) {
 }
 
 CKoError XPathError(const FXCodeLocation& loc, const std::string& xpath, const char* why) {
-    return FXErrorUtil::ErrorWin32(loc, ZyWin32::ERROR_INVALID_PARAMETER, "Unsupported XPath, XPath=[%s], Reason=[%s]", xpath.c_str(),
+    return FXErrorUtil::ErrorWin32(loc, ZyWin32::ERROR_INVALID_PARAMETER,
+                                   "Unsupported XPath, XPath=[%s], Reason=[%s]", xpath.c_str(),
                                    why);
 }
 
@@ -393,7 +395,8 @@ void Select(const SXPath& x, const std::shared_ptr<CKoXDom>& dom, DOMNode* conte
     }
 }
 
-CKoError SelectFrom(const std::shared_ptr<CKoXDom>& dom, DOMNode* context, const std::string& xpath, std::vector<CKoXNodePtr>& nodes) {
+CKoError SelectFrom(const std::shared_ptr<CKoXDom>& dom, DOMNode* context, const std::string& xpath,
+                    std::vector<CKoXNodePtr>& nodes) {
     nodes.clear();
     SXPath x;
     CKoError e = ParseXPath(xpath, x);
@@ -482,7 +485,8 @@ CKoError Parse(const std::string& xml, const char* source, std::shared_ptr<CKoXD
         MemBufInputSource input(reinterpret_cast<const XMLByte*>(xml.data()), xml.size(), source);
         parser.parse(input);
         if (handler.m_failed)
-            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Malformed XML, Source=[%s], Line=[%llu], Column=[%llu], Error=[%s]",
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                           "Malformed XML, Source=[%s], Line=[%llu], Column=[%llu], Error=[%s]",
                                            source, handler.m_line, handler.m_column, handler.m_message.c_str());
         DOMDocument* doc = parser.adoptDocument();
         if (!doc) return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "No document parsed, Source=[%s]", source);
@@ -650,7 +654,9 @@ bool CKoXNode::Exists() const {
     return n->getNodeType() == DOMNode::DOCUMENT_NODE;
 }
 
-std::string CKoXNode::GetName() const { return Exists() ? XmlToUtf8(CKoXNodeAccess::Element(*this)->getTagName()) : std::string(); }
+std::string CKoXNode::GetName() const {
+    return Exists() ? XmlToUtf8(CKoXNodeAccess::Element(*this)->getTagName()) : std::string();
+}
 
 std::string CKoXNode::GetText() const {
     return Exists() ? XmlToUtf8(CKoXNodeAccess::Element(*this)->getTextContent()) : std::string();
@@ -738,7 +744,8 @@ CKoError CKoXNode::RemoveNode() {
 CKoError CKoXNode::RemoveNode(CKoXNode& child) {
     if (!Exists()) return DeadNode(ZY_HERE, "RemoveNode");
     if (!child.Exists() || CKoXNodeAccess::Element(child)->getParentNode() != CKoXNodeAccess::Element(*this))
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "Not a child of this node, Parent=[%s], Child=[%s]",
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER,
+                                       "Not a child of this node, Parent=[%s], Child=[%s]",
                                        GetName().c_str(), child.GetName().c_str());
     CKoError e = child.RemoveNode();
     if (e.IsError()) return e.Push(ZY_HERE);
@@ -801,7 +808,8 @@ CKoError GetNumber(const CKoXNode& node, const std::string& name, T& value, cons
     CKoError e = node.GetAttributeAsString(name, text);
     if (e.IsError()) return e;
     if (!ParseInteger(text, value))
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Attribute is not a valid %s, Node=[%s], Attribute=[%s], Value=[%s]",
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                       "Attribute is not a valid %s, Node=[%s], Attribute=[%s], Value=[%s]",
                                        type, node.GetName().c_str(), name.c_str(), text.c_str());
     return CKoError::Success();
 }
@@ -833,7 +841,8 @@ CKoError CKoXNode::GetAttributeAsBOOL(const std::string& name, bool& value) cons
     CKoError e = GetAttributeAsString(name, text);
     if (e.IsError()) return e.Push(ZY_HERE);
     if (!ParseBool(text, value))
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Attribute is not a valid BOOL, Node=[%s], Attribute=[%s], Value=[%s]",
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                       "Attribute is not a valid BOOL, Node=[%s], Attribute=[%s], Value=[%s]",
                                        GetName().c_str(), name.c_str(), text.c_str());
     return CKoError::Success();
 }
@@ -870,7 +879,8 @@ CKoError CKoXNode::SetAttributeString(const std::string& name, const std::string
     if (!Exists()) return DeadNode(ZY_HERE, "SetAttribute");
     XString xname, xvalue;
     if (!ToXml(name, xname)) return InvalidText(ZY_HERE, "Attribute name", name);
-    if (!ToXml(value, xvalue)) return InvalidText(ZY_HERE, "Attribute value", value).Push(ZY_HERE, "Attribute=[%s]", name.c_str());
+    if (!ToXml(value, xvalue))
+        return InvalidText(ZY_HERE, "Attribute value", value).Push(ZY_HERE, "Attribute=[%s]", name.c_str());
     try {
         CKoXNodeAccess::Element(*this)->setAttribute(xname.c_str(), xvalue.c_str());
     } catch (...) {
@@ -965,7 +975,8 @@ CKoXNodePtr CKoXDocument::GetNode(const std::string& path) const {
 
 CKoError CKoXDocument::AppendNode(const std::string& name, CKoXNodePtr& node) {
     if (!IsEmpty()) {
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_ALREADY_EXISTS, "The document already has a root element, Root=[%s], Name=[%s]",
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_ALREADY_EXISTS,
+                                       "The document already has a root element, Root=[%s], Name=[%s]",
                                        GetRootNode()->GetName().c_str(), name.c_str());
     }
     XString xname;

@@ -114,7 +114,8 @@ CKoError ZyProcess::StartProcess(const std::string& command, EProcessOutput outp
 
 CKoError ZyProcess::StartProcess(const std::vector<std::string>& argv, EProcessOutput output) {
     if (IsRunning())
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "A child is still running, Pid=[%d], Command=[%s]",
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER,
+                                       "A child is still running, Pid=[%d], Command=[%s]",
                                        m_pid, m_command.c_str());
     if (argv.empty() || argv[0].empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "No program to start");
@@ -150,7 +151,8 @@ CKoError ZyProcess::StartProcess(const std::vector<std::string>& argv, EProcessO
     sigdelset(&defaults, SIGKILL);
     sigdelset(&defaults, SIGSTOP);
     sigemptyset(&empty);
-    if (rc == 0) rc = posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    const short spawnFlags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (rc == 0) rc = posix_spawnattr_setflags(&setup.attributes, spawnFlags);
     if (rc == 0) rc = posix_spawnattr_setpgroup(&setup.attributes, 0);
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
     if (rc == 0) rc = posix_spawnattr_setsigmask(&setup.attributes, &empty);
@@ -300,7 +302,8 @@ CKoError ZyProcess::WaitForProcessToEnd(long timeoutMs, int& exitCode, bool kill
         return CKoError::Success();
     }
     if (!killOnTimeout)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::WAIT_TIMEOUT, "Process did not end in time, Pid=[%d], TimeoutMs=[%ld], Command=[%s]",
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::WAIT_TIMEOUT,
+                                       "Process did not end in time, Pid=[%d], TimeoutMs=[%ld], Command=[%s]",
                                        m_pid, timeoutMs, m_command.c_str());
 
     ZYLOG_ERROR("Process did not end in time; terminating it, Pid=[%d], TimeoutMs=[%ld], Command=[%s]", m_pid, timeoutMs,
@@ -313,11 +316,13 @@ CKoError ZyProcess::WaitForProcessToEnd(long timeoutMs, int& exitCode, bool kill
         if (reaped) {
             exitCode = m_exitCode;
             return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::WAIT_TIMEOUT,
-                                           "Process did not end in time and was killed, Pid=[%d], TimeoutMs=[%ld], Signal=[%d], Command=[%s]",
+                                           "Process did not end in time and was killed, Pid=[%d], TimeoutMs=[%ld], "
+                                           "Signal=[%d], Command=[%s]",
                                            m_pid, timeoutMs, signal, m_command.c_str());
         }
     }
     return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::WAIT_TIMEOUT,
-                                   "Process did not end in time and not even after SIGKILL, Pid=[%d], TimeoutMs=[%ld], Command=[%s]",
+                                   "Process did not end in time and not even after SIGKILL, Pid=[%d], TimeoutMs=[%ld], "
+                                   "Command=[%s]",
                                    m_pid, timeoutMs, m_command.c_str());
 }

@@ -145,8 +145,7 @@ TEST(CKoXDocument, LoadFailuresAreClassified) {
 
 TEST(CKoXNode, MissingAndMalformedAttributes) {
     CKoXDocument doc;
-    ASSERT_TRUE(doc.LoadFromString("<R a=\"12x\" b=\"\" c=\" 5\" big=\"2147483648\" neg=\"-1\" hex=\"0x1F\" t=\"TRUE\" f=\"no\"/>")
-                    .IsSuccess());
+    ASSERT_TRUE(doc.LoadFromString("<R a='12x' b='' c=' 5' big='2147483648' neg='-1' hex='0x1F' t='TRUE' f='no'/>").IsSuccess());
     CKoXNodePtr r = doc.GetRootNode();
     int i = 7;
     unsigned u = 7;
