@@ -38,8 +38,9 @@ bool IsXmlChar(char32_t c) {
     return (c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// False for malformed UTF-8 and for characters XML cannot carry (NUL and most controls).
-bool Utf8ToXml(std::string_view in, XString& out) {
+// Names and values on their way in. False for malformed UTF-8 and for characters XML cannot carry
+// (NUL and most controls); callers report code 87.
+bool ToXml(std::string_view in, XString& out) {
     out.clear();
     out.reserve(in.size());
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
@@ -116,9 +117,6 @@ std::string XmlToUtf8(const XMLCh* s) {
     }
     return out;
 }
-
-// Names and values on their way in; the caller reports code 87 for false.
-bool ToXml(const std::string& in, XString& out) { return Utf8ToXml(in, out); }
 
 // ---------------------------------------------------------------------------------------------
 
@@ -273,16 +271,15 @@ struct SXPath {
     std::vector<SXPathStep> steps;
 };
 
-// Characters of XML names (non-ASCII ones are let through whole), and "*".
+// Characters of XML names; non-ASCII ones are let through whole (the DOM judges them).
 bool IsNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' ||
-           c == ':' || c == '*' || static_cast<unsigned char>(c) >= 0x80;
+           c == ':' || static_cast<unsigned char>(c) >= 0x80;
 }
 
 CKoError XPathError(const FXCodeLocation& loc, const std::string& xpath, const char* why) {
-    return FXErrorUtil::ErrorWin32(loc, ZyWin32::ERROR_INVALID_PARAMETER,
-                                   "Unsupported XPath, XPath=[%s], Reason=[%s]", xpath.c_str(),
-                                   why);
+    return FXErrorUtil::ErrorWin32(loc, ZyWin32::ERROR_INVALID_PARAMETER, "Unsupported XPath, XPath=[%s], Reason=[%s]",
+                                   xpath.c_str(), why);
 }
 
 CKoError ParseXPath(const std::string& xpath, SXPath& out) {
@@ -310,26 +307,29 @@ CKoError ParseXPath(const std::string& xpath, SXPath& out) {
         SXPathStep step;
         step.descendant = descendant;
         size_t start = i;
-        while (i < s.size() && IsNameChar(s[i])) ++i;
+        if (i < s.size() && s[i] == '*') {
+            ++i;  // any element: step.name stays empty
+        } else {
+            while (i < s.size() && IsNameChar(s[i])) ++i;
+        }
         std::string_view name = s.substr(start, i - start);
         if (name.empty()) return XPathError(ZY_HERE, xpath, "empty step");
         if (name == "." || name == "..") return XPathError(ZY_HERE, xpath, "'.' or '..' inside a path");
-        if (name != "*" && (name.find('(') != std::string_view::npos || name.find("::") != std::string_view::npos))
-            return XPathError(ZY_HERE, xpath, "functions and axes");
-        if (name != "*" && !ToXml(std::string(name), step.name)) return XPathError(ZY_HERE, xpath, "invalid name");
+        if (name.find("::") != std::string_view::npos) return XPathError(ZY_HERE, xpath, "axes");
+        if (name != "*" && !ToXml(name, step.name)) return XPathError(ZY_HERE, xpath, "invalid name");
         while (i < s.size() && s[i] == '[') {
             SXPathPredicate pred;
             if (++i >= s.size() || s[i] != '@') return XPathError(ZY_HERE, xpath, "only attribute predicates");
             start = ++i;
             while (i < s.size() && IsNameChar(s[i])) ++i;
-            if (i == start || !ToXml(std::string(s.substr(start, i - start)), pred.attribute))
+            if (i == start || !ToXml(s.substr(start, i - start), pred.attribute))
                 return XPathError(ZY_HERE, xpath, "attribute name");
             if (i < s.size() && s[i] == '=') {
                 if (++i >= s.size() || (s[i] != '\'' && s[i] != '"')) return XPathError(ZY_HERE, xpath, "unquoted value");
                 char quote = s[i++];
                 size_t close = s.find(quote, i);
                 if (close == std::string_view::npos) return XPathError(ZY_HERE, xpath, "unterminated value");
-                if (!ToXml(std::string(s.substr(i, close - i)), pred.value)) return XPathError(ZY_HERE, xpath, "invalid value");
+                if (!ToXml(s.substr(i, close - i), pred.value)) return XPathError(ZY_HERE, xpath, "invalid value");
                 pred.hasValue = true;
                 i = close + 1;
             }
@@ -413,14 +413,14 @@ CKoError SelectFrom(const std::shared_ptr<CKoXDom>& dom, DOMNode* context, const
 }
 
 // The first element along a "/"-separated path below `from`; "*" is any element.
-DOMElement* FindPath(DOMNode* from, const std::string& path) {
+DOMElement* FindPath(DOMNode* from, std::string_view path) {
     DOMNode* current = from;
     XString name;
     size_t pos = 0;
     while (current && pos <= path.size()) {
         size_t slash = path.find('/', pos);
-        if (slash == std::string::npos) slash = path.size();
-        std::string part = path.substr(pos, slash - pos);
+        if (slash == std::string_view::npos) slash = path.size();
+        std::string_view part = path.substr(pos, slash - pos);
         pos = slash + 1;
         if (part.empty() || part == ".") continue;
         if (part == "*") {
