@@ -44,15 +44,19 @@ constexpr long ERROR_WRITE_PROTECT = 19;
 constexpr long ERROR_GEN_FAILURE = 31;
 constexpr long ERROR_NOT_SUPPORTED = 50;
 constexpr long ERROR_INVALID_PARAMETER = 87;
+constexpr long ERROR_MOD_NOT_FOUND = 126;   // a shared library that cannot be loaded
+constexpr long ERROR_PROC_NOT_FOUND = 127;  // a symbol missing from a loaded library
 constexpr long ERROR_BAD_ARGUMENTS = 160;
 constexpr long ERROR_ALREADY_EXISTS = 183;
 constexpr long ERROR_NO_DATA = 232;
+constexpr long WAIT_TIMEOUT = 258;
 constexpr long ERROR_NO_MORE_ITEMS = 259;
 constexpr long ERROR_GENERAL_FAILURE = 774;  // the library's general failure, always with a message
 constexpr long ERROR_OPERATION_ABORTED = 995;
 constexpr long ERROR_NOT_FOUND = 1168;
 constexpr long ERROR_INTERNAL_ERROR = 1359;
 constexpr long ERROR_FUNCTION_FAILED = 1627;
+constexpr long ERROR_EMPTY = 4306;  // an empty file where a document was expected
 }  // namespace ZyWin32
 
 enum class EErrorFamily { None, Win32, ErrNo, Int, SQLite, ZYResult, EventMessage };
