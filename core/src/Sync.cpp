@@ -12,7 +12,7 @@
 #include "core/Path.h"
 
 namespace {
-constexpr long kWaitTimeout = 258;
+constexpr long kWaitTimeout = ZyWin32::WAIT_TIMEOUT;
 
 std::string SafeFileName(const std::string& name) {
     std::string out;
