@@ -33,15 +33,17 @@ bool IsBaseOf(const std::string& base, const std::string& path) {
 }
 
 // base + "/" (unless skipped) + the rest of `path` after its first `cut` bytes and one "/";
-// one trailing "/" of the result goes, except for "/" itself.
+// one trailing "/" of the result goes, except for "/" itself. `out` may be `path`.
 void Rebase(const std::string& base, bool slashAfterBase, const std::string& path, size_t cut, std::string& out) {
-    std::string result = base;
+    std::string aliased;
+    std::string& result = &out == &path ? aliased : out;
+    result.assign(base);
     if (slashAfterBase) result.push_back('/');
     size_t from = cut;
     if (from < path.size() && path[from] == '/') ++from;
     if (from < path.size()) result.append(path, from, std::string::npos);
     if (result.size() > 1 && result.back() == '/') result.pop_back();
-    out.swap(result);
+    if (&result != &out) out.swap(result);
 }
 }  // namespace
 
