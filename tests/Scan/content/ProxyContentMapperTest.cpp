@@ -74,7 +74,6 @@ TEST_F(RootMapping, MountTableOnlyWhenTheSettingAllows) {
 
 TEST(ProxyContentMapper, UnconfiguredAndIgnoredPairs) {
     CContentMapper mapper;
-    EXPECT_EQ(mapper.initialize("anything"), 1);
     EXPECT_EQ(ToLocal(mapper, "/a/b/"), "/a/b/");
 
     ScopedLogCapture log;
@@ -82,38 +81,24 @@ TEST(ProxyContentMapper, UnconfiguredAndIgnoredPairs) {
     EXPECT_TRUE(log.Log().Contains("MAP []=>[/x] has empty element. Ignoring"));
     EXPECT_TRUE(log.Log().Contains("MAP [/a]=>[] has empty element. Ignoring"));
     EXPECT_EQ(mapper.GetSourceToLocalMap(), (ContentMapperAPI::Map{{"/b/", "/l/b/"}}));
-    EXPECT_EQ(mapper.GetLocalToSourceMap(), (ContentMapperAPI::Map{{"/l/b/", "/b/"}}));
-    EXPECT_EQ(ToLocal(mapper, "/a/x"), "/a/x");
-    EXPECT_EQ(ToLocal(mapper, "/b"), "/l/b");
+    EXPECT_EQ(ToLocal(mapper, "/b"), "/l/b");  // a path equal to its base, with or without "/"
     EXPECT_EQ(ToLocal(mapper, "/b/"), "/l/b");
-    EXPECT_EQ(ToLocal(mapper, "/bb/x"), "/bb/x");
-    EXPECT_EQ(ToSource(mapper, "/l/b/c/"), "/b/c");
 
     std::string inPlace = "/b/c";  // output and input may be the same string
     EXPECT_EQ(mapper.MakeProxyPathFromHostPath(inPlace, inPlace), 0);
     EXPECT_EQ(inPlace, "/l/b/c");
     EXPECT_EQ(mapper.MakeHostPathFromProxyPath(inPlace, inPlace), 0);
     EXPECT_EQ(inPlace, "/b/c");
-
-    ContentMapperAPI::PathList list{"kept"};
-    mapper.SetProxyToHostMap(&list);
-    EXPECT_TRUE(mapper.GetHostPathList(&list).IsSuccess());
-    EXPECT_TRUE(mapper.GetHostPathsForDirChange(&list).IsSuccess());
-    EXPECT_EQ(list, ContentMapperAPI::PathList{"kept"});
 }
 
 TEST(ProxyContentMapper, DuplicatesAreReported) {
-    CContentMapper mapper;
-    {
-        ScopedLogCapture log;
-        mapper.SetSourceToLocalMap({{"/a", "/x/"}, {"/a/", "/y/"}});
-        EXPECT_TRUE(log.Log().Contains("The source path has duplicate elements"));
-        EXPECT_EQ(ToLocal(mapper, "/a/f"), "/y/f");
-    }
     ScopedLogCapture log;
+    CContentMapper mapper;
+    mapper.SetSourceToLocalMap({{"/a", "/x/"}, {"/a/", "/y/"}});
+    EXPECT_TRUE(log.Log().Contains("The source path has duplicate elements"));
+    EXPECT_EQ(ToLocal(mapper, "/a/f"), "/y/f");
     mapper.SetSourceToLocalMap({{"/a/", "/l/"}, {"/b/", "/l"}});
     EXPECT_TRUE(log.Log().Contains("The local path has duplicate elements"));
-    EXPECT_FALSE(log.Log().Contains("The source path has duplicate elements"));
 }
 
 TEST(ProxyContentMapper, NestedKeysAndTheCache) {
@@ -159,7 +144,6 @@ TEST(ProxyContentMapper, BufferForms) {
     EXPECT_EQ(mapper.MakeHostPathFromProxyPath(buf, buf, sizeof buf), 0);  // in place
     EXPECT_STREQ(buf, "/data/a/b");
     EXPECT_EQ(mapper.MakeHostPathFromProxyPath(nullptr, buf, sizeof buf), -1);
-    EXPECT_EQ(mapper.MakeHostPathFromProxyPath("/x", buf, 0), -1);
 }
 
 // Random tables: source keys may nest, local keys do not, and no source path lies in a local
