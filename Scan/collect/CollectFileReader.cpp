@@ -19,29 +19,17 @@ enum class ETag {
     PXOFFSET, PXSIZE, FABRICATED, CONTENT_BACKUP, FEI, FEN, FES, LWTIME, LATIME, CTIME, VG
 };
 
-struct STagName {
-    std::string_view upperName;
-    ETag tag;
-};
-
-constexpr STagName kTags[] = {
-    {"DIR", ETag::DIR}, {"FILE", ETag::FILE}, {"BAP", ETag::BAP}, {"BHO", ETag::BHO}, {"DDNE", ETag::DDNE},
-    {"HIB", ETag::HIB}, {"REN", ETag::REN}, {"DEL", ETag::DEL}, {"SRCVOLPATH", ETag::SRCVOLPATH},
-    {"MA", ETag::MA}, {"DEPTH", ETag::DEPTH}, {"AB", ETag::AB}, {"CPUSH", ETag::CPUSH},
-    {"ACCESS", ETag::ACCESS}, {"JR", ETag::JR}, {"FS", ETag::FS}, {"CSUM", ETag::CSUM},
-    {"STRIP", ETag::STRIP}, {"PSEUDO", ETag::PSEUDO}, {"ADHOC", ETag::ADHOC}, {"DPTIM", ETag::DPtim},
-    {"DPLOC", ETag::DPloc}, {"DPRSN", ETag::DPrsn}, {"BSM", ETag::BSM}, {"BPG", ETag::BPG},
-    {"BRP", ETag::BRP}, {"BDAB", ETag::BDAB}, {"USN", ETag::USN}, {"NEW", ETag::NEW}, {"UNEW", ETag::UNEW},
-    {"REP", ETag::REP}, {"FRN", ETag::FRN}, {"MTIME", ETag::MTIME}, {"MDATA", ETag::MDATA},
-    {"PXOFFSET", ETag::PXOFFSET}, {"PXSIZE", ETag::PXSIZE}, {"FABRICATED", ETag::FABRICATED},
-    {"CONTENT_BACKUP", ETag::CONTENT_BACKUP}, {"FEI", ETag::FEI}, {"FEN", ETag::FEN}, {"FES", ETag::FES},
-    {"LWTIME", ETag::LWTIME}, {"LATIME", ETag::LATIME}, {"CTIME", ETag::CTIME}, {"VG", ETag::VG},
-};
+// The first (up to) eight bytes of a key as one number, so that a key is found by a switch.
+constexpr uint64_t Pack(std::string_view key) {
+    uint64_t packed = 0;
+    for (size_t i = 0; i < key.size() && i < 8; ++i) packed |= uint64_t(static_cast<unsigned char>(key[i])) << (8 * i);
+    return packed;
+}
 
 constexpr size_t kLongestTag = 14;  // "CONTENT_BACKUP"
 
-// Keys are matched without regard to case: fold the key into a small stack buffer once, then
-// compare bytes.
+// Keys are matched without regard to case: the key is folded into a small stack buffer, never
+// into a new string.
 ETag LookupTag(std::string_view key) {
     if (key.empty() || key.size() > kLongestTag) return ETag::Unknown;
     char upper[kLongestTag];
@@ -49,16 +37,107 @@ ETag LookupTag(std::string_view key) {
         char c = key[i];
         upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     }
-    std::string_view folded(upper, key.size());
-    for (const STagName& t : kTags) {
-        if (t.upperName.size() == folded.size() && t.upperName == folded) return t.tag;
+    const std::string_view folded(upper, key.size());
+    const uint64_t packed = Pack(folded);
+    switch (key.size()) {
+        case 2:
+            switch (packed) {
+                case Pack("AB"): return ETag::AB;
+                case Pack("FS"): return ETag::FS;
+                case Pack("JR"): return ETag::JR;
+                case Pack("MA"): return ETag::MA;
+                case Pack("VG"): return ETag::VG;
+            }
+            break;
+        case 3:
+            switch (packed) {
+                case Pack("DIR"): return ETag::DIR;
+                case Pack("BAP"): return ETag::BAP;
+                case Pack("BHO"): return ETag::BHO;
+                case Pack("HIB"): return ETag::HIB;
+                case Pack("REN"): return ETag::REN;
+                case Pack("DEL"): return ETag::DEL;
+                case Pack("BSM"): return ETag::BSM;
+                case Pack("BPG"): return ETag::BPG;
+                case Pack("BRP"): return ETag::BRP;
+                case Pack("USN"): return ETag::USN;
+                case Pack("NEW"): return ETag::NEW;
+                case Pack("REP"): return ETag::REP;
+                case Pack("FRN"): return ETag::FRN;
+                case Pack("FEI"): return ETag::FEI;
+                case Pack("FEN"): return ETag::FEN;
+                case Pack("FES"): return ETag::FES;
+            }
+            break;
+        case 4:
+            switch (packed) {
+                case Pack("FILE"): return ETag::FILE;
+                case Pack("DDNE"): return ETag::DDNE;
+                case Pack("CSUM"): return ETag::CSUM;
+                case Pack("BDAB"): return ETag::BDAB;
+                case Pack("UNEW"): return ETag::UNEW;
+            }
+            break;
+        case 5:
+            switch (packed) {
+                case Pack("DEPTH"): return ETag::DEPTH;
+                case Pack("CPUSH"): return ETag::CPUSH;
+                case Pack("STRIP"): return ETag::STRIP;
+                case Pack("ADHOC"): return ETag::ADHOC;
+                case Pack("DPTIM"): return ETag::DPtim;
+                case Pack("DPLOC"): return ETag::DPloc;
+                case Pack("DPRSN"): return ETag::DPrsn;
+                case Pack("MTIME"): return ETag::MTIME;
+                case Pack("MDATA"): return ETag::MDATA;
+                case Pack("CTIME"): return ETag::CTIME;
+            }
+            break;
+        case 6:
+            switch (packed) {
+                case Pack("ACCESS"): return ETag::ACCESS;
+                case Pack("PSEUDO"): return ETag::PSEUDO;
+                case Pack("PXSIZE"): return ETag::PXSIZE;
+                case Pack("LWTIME"): return ETag::LWTIME;
+                case Pack("LATIME"): return ETag::LATIME;
+            }
+            break;
+        case 8:
+            if (packed == Pack("PXOFFSET")) return ETag::PXOFFSET;
+            break;
+        case 10:
+            if (folded == "SRCVOLPATH") return ETag::SRCVOLPATH;
+            if (folded == "FABRICATED") return ETag::FABRICATED;
+            break;
+        case 14:
+            if (folded == "CONTENT_BACKUP") return ETag::CONTENT_BACKUP;
+            break;
     }
     return ETag::Unknown;
 }
 
 // Tag values end at the next "|" or at the NUL after the line, so the C parsers stop in time.
-long long ParseSigned(std::string_view value, int base) { return std::strtoll(value.data(), nullptr, base); }
+// Plain decimal values (the usual case) are read directly; anything else (a sign, a base prefix,
+// spaces, overflow) goes to strtoll/strtoull, whose results are the rule.
+bool ParsePlainDecimal(std::string_view value, unsigned long long& out) {
+    if (value.empty() || value.size() > 18 || (value[0] == '0' && value.size() > 1)) return false;
+    unsigned long long v = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    out = v;
+    return true;
+}
+
+long long ParseSigned(std::string_view value, int base) {
+    unsigned long long v;
+    if (ParsePlainDecimal(value, v)) return static_cast<long long>(v);
+    return std::strtoll(value.data(), nullptr, base);
+}
+
 unsigned long long ParseUnsigned(std::string_view value, int base) {
+    unsigned long long v;
+    if (ParsePlainDecimal(value, v)) return v;
     return std::strtoull(value.data(), nullptr, base);
 }
 

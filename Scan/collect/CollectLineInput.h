@@ -20,8 +20,7 @@ struct SPiece {
     int error = 0;             // errno of a failed read
 };
 
-// Reads the next piece (fgets) starting at `startOffset`, the stream's current position. The
-// length comes from the stream positions, so a NUL byte inside a line does not shorten it.
+// Reads the next piece (fgets) starting at `startOffset`, the stream's current position.
 // When a line exactly fills the buffer its line feed is taken at once; otherwise the next read
 // would return it as an empty line.
 inline EReadResult ReadPiece(FILE* file, char* buffer, size_t bufferSize, long long startOffset, SPiece& piece) {
@@ -34,15 +33,22 @@ inline EReadResult ReadPiece(FILE* file, char* buffer, size_t bufferSize, long l
         }
         return EReadResult::End;
     }
-    long long position = ftello(file);
-    long long consumed = position - startOffset;
-    if (position >= 0 && consumed > 0 && static_cast<size_t>(consumed) < bufferSize && buffer[consumed] == '\0') {
-        piece.length = static_cast<size_t>(consumed);
-    } else {
-        piece.length = std::strlen(buffer);
-        if (position < 0) position = startOffset + static_cast<long long>(piece.length);
+    // fgets stops at the first line feed or when the buffer is full, so a piece that ends in a line
+    // feed or fills the buffer holds no NUL and strlen is its length. Otherwise (a NUL inside the
+    // line, or a last line without line feed) the stream position says how much was read.
+    size_t length = std::strlen(buffer);
+    long long position = startOffset + static_cast<long long>(length);
+    if (!(length == bufferSize - 1 || (length > 0 && buffer[length - 1] == '\n'))) {
+        long long streamPosition = ftello(file);
+        long long consumed = streamPosition - startOffset;
+        if (streamPosition >= 0 && consumed > static_cast<long long>(length) &&
+            static_cast<size_t>(consumed) < bufferSize && buffer[consumed] == '\0') {
+            length = static_cast<size_t>(consumed);
+        }
+        if (streamPosition >= 0) position = streamPosition;
     }
-    if (piece.length == bufferSize - 1 && buffer[piece.length - 1] != '\n') {
+    piece.length = length;
+    if (length == bufferSize - 1 && buffer[length - 1] != '\n') {
         int next = getc_unlocked(file);
         if (next == '\n') {
             piece.lineFeedTaken = true;

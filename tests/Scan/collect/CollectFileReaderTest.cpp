@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agent/PlatformServices.h"
+#include "core/StringUtil.h"
 #include "scan/CollectFileReader.h"
 #include "support/TestSupport.h"
 
@@ -210,71 +211,74 @@ TEST_F(CollectFileReaderTest, FieldsTagsAndTheRestOfTheLine) {
 }
 
 TEST_F(CollectFileReaderTest, EveryTagAndItsResetOnTheNextLine) {
-    CCollectFileReader& r = Open(
+    // Keys ignore case: the same line in lower case must read the same (its values are lower case).
+    const std::string tagged =
         "*??" "/t|<DIR>|<BHO>|<DDNE>|<HIB>|<REN>|<DEL>|<SRCVOLPATH>/vol/|<MA>|<AB>|<ACCESS>|<CPUSH>|<CSUM>c1"
         "|<PSEUDO>/ps|<ADHOC>|<BPG>g|<BRP>/rp|<BDAB>|<NEW>|<UNEW>|<REP>|<MDATA>/md|<PXOFFSET>0x20|<PXSIZE>33"
         "|<FABRICATED>|<CONTENT_BACKUP>|<FEI>4|<FEN>5|<FES>6|<LWTIME>100|<LATIME>200|<CTIME>-3|<VG>v1|<FRN>9"
-        "|<DEPTH>2|<USN>5|<MTIME>1|<DPtim>t|<DPloc>l|<DPrsn>r|<BSM>|<FILE>\n"
-        "*??" "/u\n",
-        true);
-    std::string name;
-    ASSERT_TRUE(r.GetNextLine(name).IsSuccess());
-    EXPECT_EQ(name, "/t");
-    EXPECT_TRUE(r.IsDirectory());
-    EXPECT_TRUE(r.BackupHeaderOnly());
-    EXPECT_TRUE(r.DirDoesNotExist());
-    EXPECT_TRUE(r.IsCxHdrHideInBrowse());
-    EXPECT_TRUE(r.IsCxHdrRename());
-    EXPECT_FALSE(r.IsBrimRenameItem());
-    EXPECT_TRUE(r.IsBrimDeletedItem());
-    EXPECT_EQ(r.GetSourceVolumePath(), "/vol/");
-    EXPECT_TRUE(r.IsMigrationAssistantPath());
-    EXPECT_TRUE(r.IsResetArchiveBit());  // "*" in the first position, but the AB tag wins
-    EXPECT_TRUE(r.IsSelectedForAccess());
-    EXPECT_TRUE(r.IsContentPush());
-    EXPECT_EQ(r.GetCurrentItemCheckSum(), "c1");
-    EXPECT_EQ(r.GetPseudoPath(), "/ps");
-    EXPECT_TRUE(r.IsAdhocItem());
-    EXPECT_EQ(r.GetCurrentItemBrimParentGUID(), "g");
-    EXPECT_EQ(r.GetCurrentItemBrimRealPath(), "/rp");
-    EXPECT_TRUE(r.IsBrimDeleteAfterBackup());
-    EXPECT_TRUE(r.IsBrimNewItem());
-    EXPECT_TRUE(r.IsBrimMovedUnderNewFolderItem());
-    EXPECT_TRUE(r.IsBrimReplacedItem());
-    EXPECT_EQ(r.GetMetadatafile(), "/md");
-    EXPECT_EQ(r.GetPxDataOffset(), 32);
-    EXPECT_EQ(r.GetPxDataSize(), 33);
-    EXPECT_TRUE(r.IsAffinityFabricated());
-    EXPECT_TRUE(r.IsBrimModifiedItem());
-    EXPECT_EQ(r.GetFileExtentItemType(), 4u);
-    EXPECT_EQ(r.GetNumOfFileExtents(), 5u);
-    EXPECT_EQ(r.GetFileExtentSize(), 6u);
-    unsigned long long wt = 0, at = 0;
-    long long ct = 0;
-    EXPECT_TRUE(r.GetLastWriteTime(wt));
-    EXPECT_TRUE(r.GetLastAccessTime(at));
-    EXPECT_TRUE(r.GetLastChangeTime(ct));
-    EXPECT_EQ(wt, 100u);
-    EXPECT_EQ(at, 200u);
-    EXPECT_EQ(ct, -3);
-    EXPECT_EQ(r.GetVersionGuid(), "v1");
-    EXPECT_EQ(r.GetCurrentItemFileId(), 9);
+        "|<DEPTH>2|<USN>5|<MTIME>1|<DPtim>t|<DPloc>l|<DPrsn>r|<BSM>|<FILE>\n";
+    for (const std::string& line : {tagged, FXString::ToLower(tagged)}) {
+        SCOPED_TRACE(line);
+        CCollectFileReader& r = Open(line + "*??" "/u\n", true);
+        std::string name;
+        ASSERT_TRUE(r.GetNextLine(name).IsSuccess());
+        EXPECT_EQ(name, "/t");
+        EXPECT_TRUE(r.IsDirectory());
+        EXPECT_TRUE(r.BackupHeaderOnly());
+        EXPECT_TRUE(r.DirDoesNotExist());
+        EXPECT_TRUE(r.IsCxHdrHideInBrowse());
+        EXPECT_TRUE(r.IsCxHdrRename());
+        EXPECT_FALSE(r.IsBrimRenameItem());
+        EXPECT_TRUE(r.IsBrimDeletedItem());
+        EXPECT_EQ(r.GetSourceVolumePath(), "/vol/");
+        EXPECT_TRUE(r.IsMigrationAssistantPath());
+        EXPECT_TRUE(r.IsResetArchiveBit());  // "*" in the first position, but the AB tag wins
+        EXPECT_TRUE(r.IsSelectedForAccess());
+        EXPECT_TRUE(r.IsContentPush());
+        EXPECT_EQ(r.GetCurrentItemCheckSum(), "c1");
+        EXPECT_EQ(r.GetPseudoPath(), "/ps");
+        EXPECT_TRUE(r.IsAdhocItem());
+        EXPECT_EQ(r.GetCurrentItemBrimParentGUID(), "g");
+        EXPECT_EQ(r.GetCurrentItemBrimRealPath(), "/rp");
+        EXPECT_TRUE(r.IsBrimDeleteAfterBackup());
+        EXPECT_TRUE(r.IsBrimNewItem());
+        EXPECT_TRUE(r.IsBrimMovedUnderNewFolderItem());
+        EXPECT_TRUE(r.IsBrimReplacedItem());
+        EXPECT_EQ(r.GetMetadatafile(), "/md");
+        EXPECT_EQ(r.GetPxDataOffset(), 32);
+        EXPECT_EQ(r.GetPxDataSize(), 33);
+        EXPECT_TRUE(r.IsAffinityFabricated());
+        EXPECT_TRUE(r.IsBrimModifiedItem());
+        EXPECT_EQ(r.GetFileExtentItemType(), 4u);
+        EXPECT_EQ(r.GetNumOfFileExtents(), 5u);
+        EXPECT_EQ(r.GetFileExtentSize(), 6u);
+        unsigned long long wt = 0, at = 0;
+        long long ct = 0;
+        EXPECT_TRUE(r.GetLastWriteTime(wt));
+        EXPECT_TRUE(r.GetLastAccessTime(at));
+        EXPECT_TRUE(r.GetLastChangeTime(ct));
+        EXPECT_EQ(wt, 100u);
+        EXPECT_EQ(at, 200u);
+        EXPECT_EQ(ct, -3);
+        EXPECT_EQ(r.GetVersionGuid(), "v1");
+        EXPECT_EQ(r.GetCurrentItemFileId(), 9);
 
-    // Nothing of the line before survives, the optional times included.
-    ASSERT_TRUE(r.GetNextLine(name).IsSuccess());
-    EXPECT_FALSE(r.IsResetArchiveBit());
-    EXPECT_FALSE(r.IsDirectory() || r.BackupHeaderOnly() || r.IsCxHdrRename() || r.IsBrimDeletedItem() ||
-                 r.IsAdhocItem() || r.IsBrimNewItem() || r.IsAffinityFabricated() || r.IsBrimModifiedItem());
-    EXPECT_EQ(r.GetSourceVolumePath(), "");
-    EXPECT_EQ(r.GetCurrentItemCheckSum(), "");
-    EXPECT_EQ(r.GetPxDataOffset(), 0);
-    EXPECT_EQ(r.GetCurrentItemFileId(), 0);
-    EXPECT_EQ(r.GetFileExtentItemType(), 0u);
-    EXPECT_EQ(r.GetVersionGuid(), "");
-    wt = 7;
-    EXPECT_FALSE(r.GetLastWriteTime(wt));
-    EXPECT_EQ(wt, 7u);
-    EXPECT_FALSE(r.GetLastChangeTime(ct));
+        // Nothing of the line before survives, the optional times included.
+        ASSERT_TRUE(r.GetNextLine(name).IsSuccess());
+        EXPECT_FALSE(r.IsResetArchiveBit());
+        EXPECT_FALSE(r.IsDirectory() || r.BackupHeaderOnly() || r.IsCxHdrRename() || r.IsBrimDeletedItem() ||
+                     r.IsAdhocItem() || r.IsBrimNewItem() || r.IsAffinityFabricated() || r.IsBrimModifiedItem());
+        EXPECT_EQ(r.GetSourceVolumePath(), "");
+        EXPECT_EQ(r.GetCurrentItemCheckSum(), "");
+        EXPECT_EQ(r.GetPxDataOffset(), 0);
+        EXPECT_EQ(r.GetCurrentItemFileId(), 0);
+        EXPECT_EQ(r.GetFileExtentItemType(), 0u);
+        EXPECT_EQ(r.GetVersionGuid(), "");
+        wt = 7;
+        EXPECT_FALSE(r.GetLastWriteTime(wt));
+        EXPECT_EQ(wt, 7u);
+        EXPECT_FALSE(r.GetLastChangeTime(ct));
+    }
 }
 
 TEST_F(CollectFileReaderTest, RestartFromSavedOffsets) {
