@@ -142,6 +142,7 @@ unsigned long long ParseUnsigned(std::string_view value, int base) {
 }
 
 constexpr std::string_view kPhantomSuffix = "phantomCollect.zyf";
+constexpr size_t kStreamBufferSize = 256 * 1024;
 
 }  // namespace
 
@@ -204,6 +205,9 @@ public:
     int GetNextCharacter();
 
     std::string m_collectFileName;
+    // The stream's buffer: larger than the default so that a long file takes few read calls. It
+    // outlives the stream, which is declared after it.
+    std::unique_ptr<char[]> m_streamBuffer;
     FXFileHandle m_file;
     bool m_phantom = false;
     long long m_currentOffset = 0;
@@ -226,6 +230,7 @@ public:
     std::string m_checkSum;
     std::string m_pseudoPath;
     std::string m_versionGuid;
+    bool m_fieldStringsSet = false;  // a field string above may hold a value of the last line
     SCollectLineState m_state;
 
     std::string m_writerJobResultsDir;  // from the "JR" tag; kept from line to line
@@ -253,8 +258,11 @@ void CCollectFileReaderPrivate::SetCurrentJobResultsDir() {
 }
 
 CKoError CCollectFileReaderPrivate::OpenCollectFile() {
+    m_file.Reset();
     CKoError e = FXFile::zyfopen(m_collectFileName, "rb", m_file);
     if (e.IsError()) return e.Push(ZY_HERE, "zyfopen failed, FileName=[%s]", m_collectFileName.c_str());
+    if (!m_streamBuffer) m_streamBuffer.reset(new char[kStreamBufferSize]);
+    std::setvbuf(m_file.Get(), m_streamBuffer.get(), _IOFBF, kStreamBufferSize);
     if (!m_lineBuffer) {
         m_lineBuffer.reset(new char[collectline::kLineBufferSize]);
         m_lineBufferSize = collectline::kLineBufferSize;
@@ -285,6 +293,10 @@ int CCollectFileReaderPrivate::GetNextCharacter() {
 void CCollectFileReaderPrivate::ResetLineState() {
     m_originalLine.clear();
     m_itemName.clear();
+    m_state = SCollectLineState{};
+    // Most lines carry no field at all.
+    if (!m_fieldStringsSet) return;
+    m_fieldStringsSet = false;
     m_wellKnownFolderMetadata.clear();
     m_ddbMetadata.clear();
     m_backupAtPath.clear();
@@ -297,7 +309,6 @@ void CCollectFileReaderPrivate::ResetLineState() {
     // The file id, file extents, times and version GUID are cleared too: a line without them must
     // not report an earlier line's values.
     m_versionGuid.clear();
-    m_state = SCollectLineState{};
 }
 
 CKoError CCollectFileReaderPrivate::GetNextLine(std::string& line) {
@@ -406,6 +417,7 @@ void CCollectFileReaderPrivate::ParseFields(std::string_view line) {
 }
 
 void CCollectFileReaderPrivate::ParseField(std::string_view field) {
+    m_fieldStringsSet = true;
     if (!field.empty() && field[0] == '%') {
         m_wellKnownFolderMetadata.assign(field);
         return;
