@@ -38,15 +38,9 @@ TEST(CollectFileEntry, ConstructorsShapeThePath) {
 }
 
 TEST(ScanJobType, DisplayTable) {
-    EXPECT_EQ(EScanJobType(EScanJobType::BRIM_SYNC).AsString(), "BRIM_SYNC");
     EXPECT_EQ(EScanJobType(18).AsString(), "FILE_LEVEL_REPLICATION_REPSET");
-    EXPECT_EQ(EScanJobType().AsString(), "INVALID_TYPE");
     EXPECT_EQ(EScanJobType(33).AsWstring(), L"SOLR_CLOUD_BACKUP");
     EXPECT_EQ(EScanJobType(999).AsString(), "999");
-    EXPECT_TRUE(EScanJobType(21).IsSelected(EScanJobType::BRIM_SYNC));
-    size_t count = 0;
-    const EScanJobType::SDisplayEntry* table = EScanJobType::GetDisplayTable(count);
-    for (size_t i = 1; i < count; ++i) EXPECT_LT(table[i - 1].value, table[i].value);
 }
 
 TEST(CollectLineFormatter, PlainFormAndMetadataPrimitives) {

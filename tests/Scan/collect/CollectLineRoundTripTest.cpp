@@ -315,24 +315,6 @@ TEST_F(CollectLineRoundTrip, GeneratedEntriesReadBackUnchanged) {
     }
 }
 
-TEST_F(CollectLineRoundTrip, JobResultsFolderOfTheWriterIsRewritten) {
-    m_settings.Set("Agent", "JobResultsDir", "/opt/agent/JobResults/CV_1");
-    auto info = std::make_shared<CStartCharacterCommonInfo>();
-    info->scanJobType = EScanJobType(EScanJobType::SOLR_CLOUD_BACKUP);
-    CStartCharacterCollectLineFormatter f(info, '?', '?', '?');
-    f.SetJobResultsDir("/mnt/remote/JobResults/CV_1");
-    const std::string path = m_dir / "Collect.zyf";
-    testsupport::WriteFile(path, f.GetFormattedLine(CCollectFileFileEntry("/mnt/remote/JobResults/CV_1/Index/x", ZY_HERE,
-                                                                          "r", 3)) +
-                                     "\n");
-    CCollectFileReader r(path);
-    ASSERT_TRUE(r.OpenCollectFile().IsSuccess());
-    std::string name;
-    ASSERT_TRUE(r.GetNextLine(name).IsSuccess());
-    EXPECT_EQ(name, "/opt/agent/JobResults/CV_1/Index/x");
-    EXPECT_EQ(r.GetCurrentItemFileSize(), 3);
-}
-
 // The line grammar has no escape for "?": a counted file whose name ends in "?" reads back as a
 // not-counted file without it. Callers that need such names must escape them; this pins the rule
 // so that a change to it is seen.
