@@ -297,8 +297,8 @@ int CCollectFileReaderPrivate::GetNextCharacter() {
 void CCollectFileReaderPrivate::ResetLineState() {
     m_originalLine.clear();
     m_itemName.clear();
-    // Copied from a constant rather than value-initialised: the compiler then uses a few wide
-    // moves instead of a slow-starting string store.
+    // Copied from a constant rather than value-initialised: a few wide moves instead of the
+    // slow-starting "rep stos" the compiler emits for zeroing.
     static const SCollectLineState kInitial{};
     std::memcpy(static_cast<void*>(&m_state), &kInitial, sizeof m_state);
     // Most lines carry no field at all.
