@@ -3,6 +3,7 @@
 #include <random>
 
 #include "scan/CollectFileEncode.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -48,6 +49,16 @@ TEST(CollectFileEncode, EveryByteRoundTripsInBothModes) {
             ASSERT_EQ(decodeFileName(escaped.c_str()), name);
         }
     }
+}
+
+// The machine setting is read on the first call of the process and kept; this is the only test
+// here that uses the form without an explicit mode.
+TEST(CollectFileEncode, MachineSettingIsReadOnceAndKept) {
+    testsupport::ScopedSettings settings;
+    settings.Set("FileSystemAgent", "encodeAllSpecialSymbols", "Yes");
+    EXPECT_EQ(escapeFileName("caf\xC3\xA9|"), "caf%C3%A9%7C");
+    settings.Set("FileSystemAgent", "encodeAllSpecialSymbols", "no");
+    EXPECT_EQ(escapeFileName("caf\xC3\xA9|"), "caf%C3%A9%7C");
 }
 
 TEST(CollectFileEncode, LongNamesHaveNoLimit) {
