@@ -1,0 +1,92 @@
+#include "JobState.h"
+
+#include <fcntl.h>
+
+#include "core/File.h"
+#include "core/KoXml.h"
+#include "core/Path.h"
+
+namespace {
+CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str()); }
+}  // namespace
+
+CKoError CScanJobState::Load(const std::string& resultsDir) {
+    *this = CScanJobState();
+    std::string path = FXPath::Join(resultsDir, kFileName);
+    if (!FXFile::DoesFileExist(path)) return CKoError::Success();
+    CKoXDocument doc;
+    CKoError e = doc.LoadFromFile(path);
+    if (e.IsError()) return Fail(e, path);
+    CKoXNodePtr root = doc.GetNode("FsScanState");
+    if (!root->Exists()) return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "No FsScanState element"), path);
+    lastJobId = root->AttributeAsLONGLONG("LastJobId");
+    CKoXNodePtr scan = root->GetNode("LastScan");
+    if (!scan->Exists()) return CKoError::Success();
+
+    SScanRecord& r = lastScan;
+    unsigned long long u = 0;
+    if ((e = scan->GetAttributeAsLONGLONG("JobId", r.jobId)).IsError() ||
+        (e = scan->GetAttributeAsBOOL("Full", r.full)).IsError() ||
+        (e = scan->GetAttributeAsBOOL("IncludeFiles", r.includeFiles)).IsError() ||
+        (e = scan->GetAttributeAsLONGLONG("StartTime", r.startTimeMicros)).IsError() ||
+        (e = scan->GetAttributeAsString("DirChange", r.dirChangeFile)).IsError() ||
+        (e = scan->GetAttributeAsULONGLONG("DirChangeSize", r.dirChangeSize)).IsError() ||
+        (e = scan->GetAttributeAsULONGLONG("DirChangeHash", u)).IsError())
+        return Fail(e, path);
+    r.dirChangeHash = u;
+    r.collectInfoFile = scan->AttributeAsString("CollectInfo");
+    std::vector<CKoXNodePtr> collects;
+    if ((e = scan->SelectNodes("Collect", collects)).IsError()) return Fail(e, path);
+    for (const auto& c : collects) {
+        std::string name;
+        if ((e = c->GetAttributeAsString("Name", name)).IsError()) return Fail(e, path);
+        r.collectFiles.push_back(name);
+    }
+    hasLastScan = true;
+    return CKoError::Success();
+}
+
+CKoError CScanJobState::Save(const std::string& resultsDir) const {
+    CKoXDocument doc;
+    CKoXNodePtr root, scan, node;
+    CKoError e = doc.AppendNode("FsScanState", root);
+    if (e.IsSuccess()) e = root->SetAttributeLONGLONG("LastJobId", lastJobId);
+    if (e.IsSuccess() && hasLastScan) {
+        const SScanRecord& r = lastScan;
+        if ((e = root->AppendNode("LastScan", scan)).IsSuccess() &&
+            (e = scan->SetAttributeLONGLONG("JobId", r.jobId)).IsSuccess() &&
+            (e = scan->SetAttributeBOOL("Full", r.full)).IsSuccess() &&
+            (e = scan->SetAttributeBOOL("IncludeFiles", r.includeFiles)).IsSuccess() &&
+            (e = scan->SetAttributeLONGLONG("StartTime", r.startTimeMicros)).IsSuccess() &&
+            (e = scan->SetAttributeString("DirChange", r.dirChangeFile)).IsSuccess() &&
+            (e = scan->SetAttributeULONGLONG("DirChangeSize", r.dirChangeSize)).IsSuccess() &&
+            (e = scan->SetAttributeULONGLONG("DirChangeHash", r.dirChangeHash)).IsSuccess() &&
+            (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess()) {
+            for (const std::string& name : r.collectFiles) {
+                if ((e = scan->AppendNode("Collect", node)).IsError() || (e = node->SetAttributeString("Name", name)).IsError())
+                    break;
+            }
+        }
+    }
+    std::string path = FXPath::Join(resultsDir, kFileName);
+    if (e.IsSuccess()) e = doc.SaveToFile(path);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot save job state, FileName=[%s]", path.c_str());
+    return CKoError::Success();
+}
+
+CKoError HashFile(const std::string& path, uint64_t& size, uint64_t& hash) {
+    FXFd fd;
+    CKoError e = FXFile::ZYCreateFile(path, O_RDONLY, 0, fd);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    size = 0;
+    hash = 0xcbf29ce484222325ull;
+    static thread_local char buffer[1 << 16];
+    for (;;) {
+        size_t n = 0;
+        e = FXFile::ZYReadFile(fd, buffer, sizeof buffer, n);
+        if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
+        if (n == 0) return CKoError::Success();
+        size += n;
+        for (size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 0x100000001b3ull;
+    }
+}

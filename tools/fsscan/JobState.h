@@ -1,0 +1,39 @@
+// What a job-results folder remembers between fsscan jobs: the last successful scan (its level,
+// start time, DirChange and collect files) and the last job id handed out. It is one XML file,
+// replaced whole, and it is the commit point of a scan: until it names the new files, the next
+// job works from the previous ones.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/KoError.h"
+
+struct SScanRecord {
+    long long jobId = 0;
+    bool full = true;
+    bool includeFiles = true;
+    long long startTimeMicros = 0;  // when the walk began
+    std::string dirChangeFile;    // names inside the results folder
+    unsigned long long dirChangeSize = 0;
+    uint64_t dirChangeHash = 0;   // detects a DirChange file that was damaged or replaced
+    std::vector<std::string> collectFiles;
+    std::string collectInfoFile;  // the collect-files description, when one was written
+};
+
+class CScanJobState {
+public:
+    static constexpr const char* kFileName = "FsScanState.xml";
+
+    // A folder without a state file gives an empty state.
+    CKoError Load(const std::string& resultsDir);
+    CKoError Save(const std::string& resultsDir) const;
+
+    bool hasLastScan = false;
+    SScanRecord lastScan;
+    long long lastJobId = 0;
+};
+
+// Size and 64-bit FNV-1a hash of a file's bytes.
+CKoError HashFile(const std::string& path, uint64_t& size, uint64_t& hash);
