@@ -22,7 +22,8 @@ FileScan::DiskCollectInfo Disk(const std::string& name, bool preferred, const st
     for (const std::string& v : volumes) {
         FileScan::VolumeCollectInfo volume;
         volume.path = v;
-        for (int i = 1; i <= count; ++i) volume.collects.push_back({name + v + "/" + std::to_string(i), COLLECT_FILE_TYPE_REGULAR});
+        for (int i = 1; i <= count; ++i)
+            volume.collects.push_back({name + v + "/" + std::to_string(i), COLLECT_FILE_TYPE_REGULAR});
         disk.volumes.push_back(volume);
     }
     return disk;
