@@ -281,17 +281,10 @@ TEST(CollectInfoManager, LookupsByIdPatternAndReplacement) {
     EXPECT_FALSE(m.RemoveCollect(Info(2, "ignored")));
     EXPECT_TRUE(m.IsAllNumColsOfTypeAreProcessed(kRegular));
 
-    std::string name;
-    int64_t offset = 0;
-    _FSB_CTRL_COLLECT_FILE_TYPE type;
-    CollectFileInfo::CSTATE state;
-    EXPECT_FALSE(m.GetCollectFileNameById(2, name));
-    EXPECT_FALSE(m.GetCollectFileStartIndexById(2, offset));
+    // Unknown ids change nothing.
     EXPECT_FALSE(m.SetCollectFileStartIndexById(2, 5));
-    EXPECT_FALSE(m.GetCollectTypeById(2, type));
-    EXPECT_FALSE(m.GetCollectStateById(2, state));
     EXPECT_FALSE(m.SetCollectStateById(2, CollectFileInfo::CSTATE_DONE));
-    EXPECT_FALSE(m.GetCollectFileInfoById(2, out));
+    EXPECT_FALSE(m.IsCollectIdPresent(2));
 }
 
 TEST(CollectInfoManager, HighestCollectNumberOfAType) {
@@ -351,19 +344,6 @@ TEST(CollectInfoManager, RestartMapIdsAreTheRegistryIds) {
     EXPECT_EQ(out.GetCollectName(), "/jr/NumColTot5.zyf");
     std::vector<std::string> rest = Drain(m);
     EXPECT_EQ(rest.size(), 5u);
-}
-
-TEST(CollectInfoManager, TypeMapping) {
-    using M = CollectInfoManager;
-    EXPECT_EQ(M::GetFSBCollectFileTypeFromFileScanCollectFileType(FileScan::COLLECT_FILE_TYPE_FILE_EXTENT), kExtent);
-    EXPECT_EQ(M::GetFSBCollectFileTypeFromFileScanCollectFileType(FileScan::COLLECT_FILE_TYPE_SECONDARY), kSecondary);
-    EXPECT_EQ(M::GetFSBCollectFileTypeFromFileScanCollectFileType(FileScan::CollectFileType(0)), kRegular);
-    EXPECT_EQ(M::GetFSBCollectFileTypeFromFileScanCollectFileType(FileScan::CollectFileType(9)), kRegular);
-    EXPECT_EQ(M::GetFileScanCollectFileTypeFromFSBCollectFileType(kExtent), FileScan::CollectFileType(1));
-    EXPECT_EQ(M::GetFileScanCollectFileTypeFromFSBCollectFileType(kSecondary), FileScan::CollectFileType(2));
-    EXPECT_EQ(M::GetFileScanCollectFileTypeFromFSBCollectFileType(kRegular), FileScan::CollectFileType(0));
-    EXPECT_EQ(M::GetFileScanCollectFileTypeFromFSBCollectFileType(_FSB_CTRL_COLLECT_FILE_TYPE(7)),
-              FileScan::CollectFileType(0));
 }
 
 }  // namespace
