@@ -317,7 +317,7 @@ bool CollectInfoManager::GetNextCollectOfTypeToProcess(CollectFileInfo& out, _CO
                                                        _FSB_CTRL_COLLECT_FILE_TYPE type) {
     FXCriticalSection::Scoped lock(m_lock);
     if (context != COLLECT_FILE_PROCESSING_CONTEXT_IN_THREAD_POOL) return false;
-    if (m_useThreadAssigner && type == FSB_CTRL_COLLECT_FILE_TYPE_FILE_EXTENT) {
+    if (m_useThreadAssigner && type != FSB_CTRL_COLLECT_FILE_TYPE_FILE_EXTENT) {
         Collect collect;
         std::string groupName;
         std::string lastName;

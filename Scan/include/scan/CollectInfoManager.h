@@ -144,9 +144,10 @@ public:
     // context still to be processed, in id order.
     bool GetNextCollectToProcess(CollectFileInfo& out, _COLLECT_FILE_PROCESSING_CONTEXT context,
                                  const std::string& lastCollectName = std::string());
-    // The next collect of a type for the reader pool (only context 2). File-extent eligible
-    // collects come from the assigner (the supplying group becomes the parent group name); other
-    // types, and file-extent ones the assigner no longer holds, come in id order.
+    // The next collect of a type for the reader pool (only context 2). For a type other than the
+    // file-extent one (2048) the assigner's file-extent eligible collects come first (the supplying
+    // group becomes the parent group name); otherwise, and when the assigner has none left, the
+    // first collect of the type in id order.
     bool GetNextCollectOfTypeToProcess(CollectFileInfo& out, _COLLECT_FILE_PROCESSING_CONTEXT context,
                                        _FSB_CTRL_COLLECT_FILE_TYPE type);
     // A sequential walk over one type: the first valid unfinished collect of the type, whatever

@@ -211,12 +211,15 @@ TEST(CollectInfoManager, FileExtentCollectsComeWithTheirGroup) {
 
     CollectFileInfo out;
     EXPECT_FALSE(m.GetNextCollectOfTypeToProcess(out, kPostPool, kExtent));
-    ASSERT_TRUE(m.GetNextCollectOfTypeToProcess(out, kInPool, kExtent));
+    // A request for any type but the file-extent one takes the assigner's file-extent collects
+    // first, with the group that supplied them.
+    ASSERT_TRUE(m.GetNextCollectOfTypeToProcess(out, kInPool, kSecondary));
     EXPECT_EQ(out.GetCollectName(), "/jr/NumColTot5.zyf");
     EXPECT_EQ(out.GetParentGrpName(), "sdb");
     CollectFileInfo stored;
     ASSERT_TRUE(m.GetCollectFileInfoById(4, stored));
     EXPECT_EQ(stored.GetParentGrpName(), "sdb");
+    // It is in progress now, so the walk over the file-extent type does not hand it out again.
     EXPECT_FALSE(m.GetNextCollectOfTypeToProcess(out, kInPool, kExtent));
 
     ASSERT_TRUE(m.GetNextCollectOfTypeToProcess(out, kInPool, kSecondary));
