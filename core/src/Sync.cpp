@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,9 +40,13 @@ CKoError ZyNamedMutex::lock(long timeoutMs) {
     std::string folder = LockFolder();
     CKoError e = FXFile::CreateFoldersIteratively(folder, 01777);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot create lock folder, Name=[%s]", m_name.c_str());
+    // Shared by every user, whatever the creator's umask; only the owner can change it.
+    ::chmod(folder.c_str(), 01777);
     std::string path = FXPath::Join(folder, SafeFileName(m_name) + ".lock");
-    e = FXFile::ZYCreateFile(path, O_RDWR | O_CREAT, 0666, m_fd);
+    // flock needs no write access, so any user can take a lock file another user created.
+    e = FXFile::ZYCreateFile(path, O_RDONLY | O_CREAT, 0666, m_fd);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot open lock file, Name=[%s]", m_name.c_str());
+    ::fchmod(m_fd.Get(), 0666);
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     auto pause = std::chrono::milliseconds(1);
