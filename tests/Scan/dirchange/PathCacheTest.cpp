@@ -497,8 +497,8 @@ TEST(PathCache, DeepTreesNeitherOverflowNorLeak) {
         Put(trie, path, 1);
         NodePtr node;
         EXPECT_EQ(trie.Search(path, node), R::FOUND_EXACT);
-        Recorder r;
-        EXPECT_EQ(trie.Walk(r), 100000);
+        CPathCacheOrderedTWalkCallback<uint32_t> counter;
+        EXPECT_EQ(trie.Walk(counter), 100000);
         EXPECT_EQ(trie.GetMemoryUsed(), 100001u * 80 + 100000u * (15 + 32));
         deepest = node;
     }
