@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -167,7 +168,7 @@ public:
         while (!b->leaf) b = static_cast<const Inner*>(b)->children[ChildIndex(static_cast<const Inner*>(b), name)];
         const Leaf* leaf = static_cast<const Leaf*>(b);
         unsigned pos = LowerBound(leaf, name);
-        if (pos < leaf->count && leaf->Entries()[pos]->GetName() == name) return &leaf->Entries()[pos];
+        if (pos < leaf->count && Compare(leaf->Entries()[pos]->GetName(), name) == 0) return &leaf->Entries()[pos];
         return nullptr;
     }
     const_iterator find(std::string_view name) const {
@@ -311,12 +312,31 @@ public:
     }
 
 private:
-    static int Compare(std::string_view a, std::string_view b) { return a.compare(b); }
+    // Byte order, unsigned. Names mostly differ in their first byte: test it before memcmp.
+    static int Compare(std::string_view a, std::string_view b) {
+        const size_t n = a.size() < b.size() ? a.size() : b.size();
+        if (n != 0 && a[0] != b[0]) return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]) ? -1 : 1;
+        const int r = n != 0 ? std::memcmp(a.data(), b.data(), n) : 0;
+        if (r != 0) return r;
+        return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+    }
 
+    // Binary searches are bound by loading the nodes they compare against; they prefetch the
+    // nodes of both possible next probes while comparing the current one.
+    static void Prefetch(const Node* node) {
+        const char* p = reinterpret_cast<const char*>(node);
+        __builtin_prefetch(p);
+        __builtin_prefetch(p + sizeof(Node));
+    }
+    static void Prefetch(const NodePtr& entry) { Prefetch(entry.get()); }
     static unsigned ChildIndex(const Inner* inner, std::string_view name) {
         unsigned lo = 1, hi = inner->count;
         while (lo < hi) {
             unsigned mid = (lo + hi) / 2;
+            if (hi - lo > 2) {
+                Prefetch(inner->keys[(lo + mid) / 2]);
+                Prefetch(inner->keys[(mid + 1 + hi) / 2]);
+            }
             if (Compare(name, inner->keys[mid]->GetName()) < 0)
                 hi = mid;
             else
@@ -329,6 +349,10 @@ private:
         const NodePtr* e = leaf->Entries();
         while (lo < hi) {
             unsigned mid = (lo + hi) / 2;
+            if (hi - lo > 2) {
+                Prefetch(e[(lo + mid) / 2]);
+                Prefetch(e[(mid + 1 + hi) / 2]);
+            }
             if (Compare(e[mid]->GetName(), name) < 0)
                 lo = mid + 1;
             else

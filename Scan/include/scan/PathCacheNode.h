@@ -151,7 +151,7 @@ struct LongNamedNode final : NodeT {
 
 template <class T, class Tag>
 template <size_t... K>
-const char* CPathCacheNodeT<T, Tag>::InlineChars(std::index_sequence<K...>) const {
+__attribute__((always_inline)) inline const char* CPathCacheNodeT<T, Tag>::InlineChars(std::index_sequence<K...>) const {
     const char* chars = nullptr;
     ((m_nameClass == K
           ? (chars = static_cast<const pathcache_detail::NamedNode<
@@ -164,7 +164,7 @@ const char* CPathCacheNodeT<T, Tag>::InlineChars(std::index_sequence<K...>) cons
 }
 
 template <class T, class Tag>
-std::string_view CPathCacheNodeT<T, Tag>::GetName() const {
+__attribute__((always_inline)) inline std::string_view CPathCacheNodeT<T, Tag>::GetName() const {
     if (m_nameClass < kInlineClasses)
         return std::string_view(InlineChars(std::make_index_sequence<kInlineClasses>()), m_nameLength);
     if (m_nameClass == kLongClass) return static_cast<const pathcache_detail::LongNamedNode<CPathCacheNodeT>*>(this)->name;
