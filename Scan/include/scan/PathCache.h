@@ -283,7 +283,7 @@ public:
     void DumpToLog(int level, const std::string& prefix, const DumpLineFormatter& format = DumpLineFormatter()) const {
         if (!ZyLogEnabled(level)) return;
         const int count = Dump(prefix, format, [level](const std::string& line) { ZYLOG(level, "%s", line.c_str()); });
-        ZYLOG(level, "%s %d items", prefix.c_str(), count);
+        if (count > 0) ZYLOG(level, "%s %d items", prefix.c_str(), count);
     }
 
     // An estimate: 80 bytes per node, and per child link its name's string capacity plus 32.

@@ -181,6 +181,16 @@ public:
         return end();
     }
     size_t count(std::string_view name) const { return FindEntry(name) ? 1 : 0; }
+    // The first entry whose name is not before `name`.
+    const_iterator lower_bound(std::string_view name) const {
+        const Block* b = m_root;
+        if (!b) return end();
+        while (!b->leaf) b = static_cast<const Inner*>(b)->children[ChildIndex(static_cast<const Inner*>(b), name)];
+        const Leaf* leaf = static_cast<const Leaf*>(b);
+        unsigned pos = LowerBound(leaf, name);
+        if (pos < leaf->count) return const_iterator(leaf, pos);
+        return const_iterator(leaf->next, 0);
+    }
     // The first entry whose name sorts after `name`.
     const_iterator upper_bound(std::string_view name) const {
         const Block* b = m_root;

@@ -98,16 +98,6 @@ TEST(DirChangeItemFlags, FolderRecordsMergeAlwaysByTheCurrentJobRule) {
     EXPECT_EQ(found->GetFlags().GetValue(), 0x11u);
 }
 
-TEST(DirChangeMethod, NamesAndSelection) {
-    EDirChangeMethod method;
-    EXPECT_EQ(method.AsString(), "DIRCHANGE_METHOD_NOT_CONFIGURED");
-    method = EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER;
-    EXPECT_TRUE(method.IsSelected(EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER));
-    EXPECT_FALSE(method.IsSelected(EDirChangeMethod::DIRCHANGE_METHOD_FILE));
-    EXPECT_EQ(method.AsWstring(), L"DIRCHANGE_METHOD_CONTAINER");
-    EXPECT_EQ(static_cast<int>(EDirChangeMethod(EDirChangeMethod::DIRCHANGE_METHOD_FILE)), 1);
-}
-
 std::vector<std::string> FieldsOf(const std::string& line) {
     std::vector<std::string> fields;
     FXString::Split(line.substr(0, line.find("||")), "|", fields);

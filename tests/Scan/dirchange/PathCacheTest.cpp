@@ -458,6 +458,8 @@ TEST(PathCache, LargeFoldersStayOrderedInAnyInsertionOrder) {
         EXPECT_EQ(big->FindChild("f"), nullptr);
         EXPECT_EQ(big->GetChildren().upper_bound("f9999"), big->GetChildren().end());
         EXPECT_EQ(big->GetChildren().upper_bound("f9998")->first, "f9999");
+        EXPECT_EQ(big->GetChildren().lower_bound("f9998")->first, "f9998");
+        EXPECT_EQ(big->GetChildren().lower_bound("f99985")->first, "f9999");
     }
 }
 
