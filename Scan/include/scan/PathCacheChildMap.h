@@ -469,8 +469,10 @@ private:
         if (b->leaf) {
             Leaf* leaf = static_cast<Leaf*>(b);
             for (unsigned i = 0; i < leaf->count; ++i) {
-                out.push_back(std::move(leaf->Entries()[i]));  // capacity reserved by the caller
-                leaf->Entries()[i].~NodePtr();
+                NodePtr& entry = leaf->Entries()[i];
+                entry->m_parent = nullptr;  // the parent is going away
+                out.push_back(std::move(entry));  // capacity reserved by the caller
+                entry.~NodePtr();
             }
         } else {
             Inner* inner = static_cast<Inner*>(b);
@@ -481,7 +483,10 @@ private:
     static void FreeRecursively(Block* b) noexcept {
         if (b->leaf) {
             Leaf* leaf = static_cast<Leaf*>(b);
-            for (unsigned i = 0; i < leaf->count; ++i) leaf->Entries()[i].~NodePtr();
+            for (unsigned i = 0; i < leaf->count; ++i) {
+                leaf->Entries()[i]->m_parent = nullptr;
+                leaf->Entries()[i].~NodePtr();
+            }
         } else {
             Inner* inner = static_cast<Inner*>(b);
             for (unsigned i = 0; i < inner->count; ++i) FreeRecursively(inner->children[i]);

@@ -490,6 +490,24 @@ TEST(PathCache, WalkSurvivesInsertionsIntoTheFolderItVisits) {
     EXPECT_GE(inD.size(), 60u);
 }
 
+TEST(PathCache, ParentLinksLastAsLongAsTheTrie) {
+    NodePtr a, b;
+    {
+        Trie trie;
+        Put(trie, "/a/b");
+        a = *trie.GetRoot()->FindChild("a");
+        b = *a->FindChild("b");
+        EXPECT_EQ(b->GetParent(), a);
+        EXPECT_EQ(a->GetParent(), trie.GetRoot());
+        EXPECT_FALSE(trie.GetRoot()->GetParent());
+        // Initialize() drops the old tree like destruction does.
+        trie.Initialize();
+        EXPECT_FALSE(a->GetParent());
+    }
+    EXPECT_FALSE(b->GetParent());  // a is still held here, but no longer in a trie
+    EXPECT_EQ(b->GetName(), "b");
+}
+
 TEST(PathCache, DeepTreesNeitherOverflowNorLeak) {
     std::string path;
     for (int i = 0; i < 100000; ++i) path += "/d";
