@@ -120,7 +120,8 @@ public:
     explicit CFlatDirChangeLineReader(CLineSource& source, uint64_t offset = 0,
                                       size_t bufferSize = CLineBuffer::kDefaultSize);
 
-    // Moves the source to `offset` (the start of a block, for instance).
+    // Moves the source to `offset` (the start of a block, for instance). A caller that also
+    // writes to the stream seeks before reading again: the reader's buffer is then dropped.
     CKoError Seek(uint64_t offset);
     // The next line; `got` is false at the end of the data.
     CKoError ReadLine(bool& got);

@@ -177,7 +177,7 @@ public:
             return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_WRITE_PROTECT, "Container is write-protected");
         const NodePtr* node = nullptr;
         CKoError error = Descend(path, node);
-        if (error.IsError()) return error;
+        if (error.IsError()) return error.Push(ZY_HERE);
         Node& target = **node;
         if (!target.IsContentPresent())
             target.SetData(value);
@@ -194,7 +194,7 @@ public:
             return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_WRITE_PROTECT, "Container is write-protected");
         const NodePtr* found = nullptr;
         CKoError error = Descend(path, found);
-        if (error.IsError()) return error;
+        if (error.IsError()) return error.Push(ZY_HERE);
         if (!(*found)->IsContentPresent()) (*found)->SetData(T());
         node = *found;
         result = EPathCacheResult::FOUND_EXACT;
