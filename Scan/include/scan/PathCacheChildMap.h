@@ -384,7 +384,9 @@ private:
     }
 
     static unsigned NextCapacity(unsigned capacity) {
-        unsigned next = std::max(capacity + 1, capacity * 3 / 2);
+        // Steps of about a quarter: most folders hold a few dozen entries, and what a leaf holds
+        // beyond them is memory paid per folder.
+        unsigned next = std::max(capacity + 1, capacity * 5 / 4);
         return next > 48 ? kLeafMax : next;
     }
     static Leaf* NewLeaf(unsigned capacity) {
