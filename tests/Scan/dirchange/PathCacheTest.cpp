@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -8,6 +11,16 @@
 
 #include "core/LogWriter.h"
 #include "scan/PathCache.h"
+
+// Counts every allocation of the test program, so a test can show that searches allocate nothing.
+static std::atomic<long> g_allocations{0};
+void* operator new(size_t size) {
+    ++g_allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -95,6 +108,23 @@ TEST(PathCache, SearchReportsTheNearestContent) {
     value = 99;
     EXPECT_EQ(trie.Search("/q/r", value), R::NOT_FOUND);
     EXPECT_EQ(value, 99u);
+}
+
+TEST(PathCache, SearchesAllocateNothing) {
+    const long atStart = g_allocations.load();
+    Trie trie;
+    for (int i = 0; i < 300; ++i) Put(trie, "/some/folder/with/a-long-file-name-" + std::to_string(i) + ".txt", 1);
+    ASSERT_GT(g_allocations.load(), atStart + 300);  // the counter does see the trie's allocations
+    const std::string hit = "/some/folder/with/a-long-file-name-150.txt";
+    const std::string miss = "/some/folder/with/a-long-file-name-150.txt/below/it";
+    NodePtr node;
+    uint32_t value = 0;
+    const long before = g_allocations.load();
+    EXPECT_EQ(trie.Search(hit, node), R::FOUND_EXACT);
+    EXPECT_EQ(trie.Search(miss, value), R::FOUND_ANCESTOR);
+    EXPECT_EQ(trie.SearchIgnoreContent(miss, node), R::FOUND_ANCESTOR);
+    EXPECT_EQ(trie.Insert(hit, 2).GetErrorCode(), 0);  // an existing path: nothing to make
+    EXPECT_EQ(g_allocations.load(), before);
 }
 
 TEST(PathCache, RootIsFoundOnlyWithContent) {
