@@ -57,7 +57,9 @@ struct CPathCacheNodeAllocator {
     bool operator!=(const CPathCacheNodeAllocator<V>&) const { return false; }
 };
 
-// `Node` must give `std::string_view GetName() const` and own a `CPathCacheChildMap<Node>`.
+// `Node` gives `std::string_view GetName() const`, owns a `CPathCacheChildMap<Node>` as
+// `m_children` and links to its parent through `m_parent` (cleared here when a map is torn down);
+// it lets this class reach both.
 template <class Node>
 class CPathCacheChildMap {
 public:
