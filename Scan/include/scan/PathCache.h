@@ -115,6 +115,7 @@ public:
     using Node = CPathCacheNodeT<T, Tag>;
     using NodePtr = std::shared_ptr<Node>;
     using ChildMap = CPathCacheChildMap<Node>;
+    using CChildMap = ChildMap;
     using WalkCallback = CPathCacheWalkCallbackT<T, Tag>;
     using WalkNodeCallback = CPathCacheWalkNodeCallbackT<T, Tag>;
     using NodeIterator = CPathCacheNodeIteratorT<T, Tag>;
