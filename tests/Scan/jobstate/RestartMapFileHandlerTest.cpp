@@ -285,7 +285,9 @@ TEST(RestartMapFile, KillDuringFlushesLeavesALoadableMap) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             CRestartMapFileHandler h;
-            if (h.Init(dir.Path(), true, round == 0).IsError()) ::_exit(3);
+            // An earlier round may have been killed before its first flush.
+            bool create = !FXFile::DoesFileExist(dir / "CollectMap_Tot.zyf");
+            if (h.Init(dir.Path(), true, create).IsError()) ::_exit(3);
             for (int i = 0;; ++i) {
                 unsigned id = 0;
                 std::string path = "/jr/some/longer/folder/name/NumColTot" + std::to_string(i) + ".zyf";
