@@ -139,7 +139,8 @@ CKoError CBasicCollectFilePrivate::Write(const char* data, size_t size) {
     if (m_writeError != 0) return FXErrorUtil::ErrorErrNo(ZY_HERE, m_writeError, "fwrite failed");
     if (size == 0) return CKoError::Success();
     errno = 0;
-    if (::fwrite_unlocked(data, 1, size, file) != size) {
+    // A failing unbuffered stream may still answer the full count: its error flag tells.
+    if (::fwrite_unlocked(data, 1, size, file) != size || ::ferror_unlocked(file)) {
         const int err = errno != 0 ? errno : EIO;
         OnWriteFailure(err);
         return FXErrorUtil::ErrorErrNo(ZY_HERE, err, "fwrite failed");
