@@ -2,6 +2,7 @@
 // marks; skips), what the reader makes of them, and what is left in the file when writing fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <random>
@@ -32,9 +33,8 @@ SItem Expected(const std::string& name, bool counted, bool directory) {
     return item;
 }
 
-std::vector<SItem> ReadBack(const std::string& path, bool startCharacters = true) {
+std::vector<SItem> ReadBack(const std::string& path) {
     CCollectFileReader reader(path);
-    reader.SetHasStartCharacters(startCharacters);
     EXPECT_TRUE(reader.OpenCollectFile().IsSuccess());
     std::vector<SItem> items;
     std::string name;
@@ -47,17 +47,16 @@ std::vector<SItem> ReadBack(const std::string& path, bool startCharacters = true
 }
 
 std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::string content = testsupport::ReadFile(path), line;
-    for (char c : content) {
-        if (c != '\n') {
-            line.push_back(c);
+    std::vector<std::string> lines(1);
+    for (char c : testsupport::ReadFile(path)) {
+        if (c == '\n') {
+            lines.emplace_back();
         } else {
-            lines.push_back(line);
-            line.clear();
+            lines.back().push_back(c);
         }
     }
-    EXPECT_TRUE(line.empty()) << "torn last line: " << line;
+    EXPECT_TRUE(lines.back().empty()) << "torn last line: " << lines.back();
+    lines.pop_back();
     return lines;
 }
 
@@ -154,6 +153,10 @@ TEST_F(BasicCollectFileTest, AffinityMarksEndFolderLinesWithFabricated) {
     EXPECT_EQ(lines[2], "???" "/a/b/c/|<DIR>|<SRCVOLPATH>/a/|<AB>");
     EXPECT_EQ(lines[4], "???" "/m/|<DIR>|<AB>|<FABRICATED>");
     EXPECT_EQ(formatter->GetSourceVolumePath(), "/a/");
+    CStringLineWriter dump;
+    writer.DumpDiagnosticData(&dump);
+    EXPECT_NE(std::find(dump.Lines().begin(), dump.Lines().end(), "PathsNotCounted: |==|==|== b    0x10000"),
+              dump.Lines().end());
 }
 
 // A hook that answers from sets, and keeps the written folders when asked to.
@@ -340,12 +343,20 @@ TEST(BasicCollectFileFailureTest, OpenAndFlushFailures) {
         CKoError e = writer.OpenOutputFile(true);
         EXPECT_NE(e.AsString().find("Failed to open file, FileName=[" + (dir / "missing/Collect.zyf") + "], OpenForAppend=[1]"),
                   std::string::npos) << e.AsString();
+        testsupport::WriteFile(dir / "Old.zyf", "/old\n");
+        writer.SetOutputFilePath(dir / "Old.zyf");
+        ASSERT_TRUE(writer.OpenOutputFile(true).IsSuccess());
+        ASSERT_TRUE(writer.AddEntry(File("/a/f"), plain).IsSuccess());
+        ASSERT_TRUE(writer.Close().IsSuccess());
+        EXPECT_EQ(testsupport::ReadFile(dir / "Old.zyf"), "/old\n/a/\n/a/f\n");
+        writer.LogTimeCounters();
+        EXPECT_TRUE(log.Log().Contains("AddFile: Count=[1]"));
         writer.SetOutputFilePath("/dev/full");
         ASSERT_TRUE(writer.OpenOutputFile(false).IsSuccess());
-        ASSERT_TRUE(writer.AddEntry(File("/a/f"), plain).IsSuccess());  // still in the buffer
+        ASSERT_TRUE(writer.AddEntry(File("/a/g"), plain).IsSuccess());  // still in the buffer
     }
     EXPECT_TRUE(log.Log().Contains("Close failed, error="));
-    EXPECT_TRUE(log.Log().Contains("CollectFile=[/dev/full], CountedFolders=[1], CountedFiles=[1], PathsMemoryUsage=["));
+    EXPECT_TRUE(log.Log().Contains("CollectFile=[/dev/full], CountedFolders=[1], CountedFiles=[2], PathsMemoryUsage=["));
 }
 
 TEST(BasicCollectFileSolrTest, AncestorsGoUnderPseudoPaths) {
@@ -371,6 +382,32 @@ TEST(BasicCollectFileSolrTest, AncestorsGoUnderPseudoPaths) {
                       (i.hideInBrowse ? " HIB" : "") + (i.dirDoesNotExist ? " DDNE" : ""));
     EXPECT_EQ(got, (Strings{"/a/ /P/a/b/f HIB", "/a/b/ /P/a/b/f HIB", "/a/b/f /P/a/b/f", "/P/ ? DDNE", "/P/a/ ? DDNE",
                             "/P/a/b/ ? DDNE", "/a/b/g /P/a/b/g", "/a/b/h /P/a/b/h", "/Q/ ? DDNE", "/c/d/i /Q/i"}));
+}
+
+// A derived writer changes the formatter for ancestor lines; the item's own line gets it back.
+class CMarkingWriter : public CBasicCollectFile {
+protected:
+    CKoError ModifyAncestorMetadata(const std::shared_ptr<CCollectFileFolderEntry>& ancestor,
+                                    CCollectLineFormatter& formatter, bool& mountPoint, std::string& tags) override {
+        CKoError e = CBasicCollectFile::ModifyAncestorMetadata(ancestor, formatter, mountPoint, tags);
+        auto& startCharacter = dynamic_cast<CStartCharacterCollectLineFormatter&>(formatter);
+        startCharacter.SetPathUnderMountPoint(true);
+        startCharacter.SetTagsToBePreserved("|<ANC>");
+        return e;
+    }
+};
+
+TEST(BasicCollectFileHooksTest, AncestorMetadataIsPutBackAfterEachAncestor) {
+    testsupport::ScopedTempDir dir;
+    auto formatter = Extended();
+    formatter->SetTagsToBePreserved("|<OWN>");
+    CMarkingWriter writer;
+    writer.SetOutputFilePath(dir / "Collect.zyf");
+    ASSERT_TRUE(writer.OpenOutputFile(false).IsSuccess());
+    writer.SetModifyMetadataForAncestor(true);
+    ASSERT_TRUE(writer.AddEntry(File("/a/b/f"), *formatter).IsSuccess());
+    ASSERT_TRUE(writer.Close().IsSuccess());
+    EXPECT_EQ(Lines(dir / "Collect.zyf"), (Strings{"?*?/a/|<ANC>", "?*?/a/b/|<ANC>", "???" "/a/b/f|<OWN>"}));
 }
 
 }  // namespace
