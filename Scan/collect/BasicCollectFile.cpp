@@ -127,6 +127,7 @@ void CBasicCollectFilePrivate::Adopt(FXFileHandle&& file) {
     m_file = std::move(file);
     m_writeError = 0;
     m_sizeAtOpen = 0;
+    if (!m_file.IsOpen()) return;
     struct stat st;
     const int fd = ::fileno(m_file.Get());
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) m_sizeAtOpen = st.st_size;
