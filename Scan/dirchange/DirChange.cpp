@@ -75,7 +75,8 @@ private:
     void Flush() {
         if (m_buffer.empty() || m_error.IsError()) return;
         errno = 0;
-        if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_out) != m_buffer.size()) {
+        // A short count is not the only sign: some streams take the bytes and only flag the error.
+        if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_out) != m_buffer.size() || std::ferror(m_out)) {
             const int err = errno ? errno : EIO;
             m_error = FXErrorUtil::ErrorErrNo(ZY_HERE, err, "Write failed, Size=[%zu]", m_buffer.size());
         }
@@ -417,7 +418,12 @@ CKoError CDirChange::CarryForward(const std::string& path) {
     FXCriticalSection::Scoped lock(m_lock);
     CScanAutoStopWatch watch(m_stopWatch);
     NodePtr start;
-    if (m_trie->SearchIgnoreContent(path, start) != EPathCacheResult::FOUND_EXACT) return CKoError::Success();
+    if (path.find_first_not_of('/') == std::string::npos) {
+        // Everything. (A search for "//" could find a child named "" that damaged input made.)
+        start = m_trie->GetRoot();
+    } else if (m_trie->SearchIgnoreContent(path, start) != EPathCacheResult::FOUND_EXACT) {
+        return CKoError::Success();
+    }
     const Flags asFolder(Flags::CURRENTDIRCHANGE);
     const Flags asFile(Flags::CURRENTDIRCHANGE | Flags::CD_FILE);
     for (CPathCacheOrderedTNodeIterator<Flags> it(path, start, m_trie->GetDelimiter(), true); !it.IsEnd(); ++it) {
