@@ -130,7 +130,9 @@ bool OutputCacheDirChangeImpl::SearchFile(FileRecord& record, const PathInfo& in
     ZYLOG(kRecordLevel, "looking for '%s' in collect ID %d", wanted.c_str(), record.id);
     if (m_cacheNames) {
         m_key.assign(folder).append("/").append(name);
-        if (record.names.count(m_key) != 0) {
+        const auto known = record.names.find(m_key);
+        if (known != record.names.end()) {
+            if (offset) *offset = known->second;
             ZYLOG(kRecordLevel, "=== '%s' is %s", wanted.c_str(), "found");
             return true;
         }
@@ -183,7 +185,7 @@ bool OutputCacheDirChangeImpl::SearchFile(FileRecord& record, const PathInfo& in
             }
             if (m_cacheNames) {
                 m_key.assign(folder).append("/").append(lineName);
-                record.names.insert(m_key);
+                record.names.emplace(m_key, static_cast<uint64_t>(lineStart));
             }
             if (!found && lineName == name) {
                 found = true;

@@ -5,8 +5,8 @@
 // Per output file it keeps a trie of folders; for each folder the byte ranges of the file that
 // hold its lines, and whether the folder itself was written. A question about a file reads only
 // those ranges of the output file back. With name caching on (the default; setting
-// "nCacheNames" of section "FileSystemAgent", 0 turns it off) every name read back is remembered,
-// so the same folder is not read twice for names it holds.
+// "nCacheNames" of section "FileSystemAgent", 0 turns it off) every name read back is remembered
+// with its line's offset, so a folder's lines are not read again for a name already seen.
 //
 // One thread at a time.
 #pragma once
@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -40,8 +40,8 @@ public:
     // only folders are recorded. 0, or -1 when it cannot be recorded.
     virtual int addObject(int fileId, const char* path, bool isDir, uint64_t start, uint64_t end) = 0;
     // Whether the object was written to the file. For a file in OUTPUT_CACHE_FOLDERS_AND_FILES
-    // mode the folder's ranges are read back; `offset` (may be null) then receives where the
-    // matching line starts, when one was read.
+    // mode the folder's ranges are read back (or the name cache answers); `offset` (may be null)
+    // then receives where the matching line starts.
     virtual bool isInCache(int fileId, const char* path, bool isDir, uint64_t* offset) = 0;
     // The folder trie of a file to the debug log.
     virtual void dump(int fileId) = 0;
@@ -83,7 +83,8 @@ private:
         int id = 0;
         std::string fileName;
         FolderTrie folders;
-        std::unordered_set<std::string> names;  // folder + "/" + name of every name read back
+        // folder + "/" + name of every name read back, with the offset of its line
+        std::unordered_map<std::string, uint64_t> names;
     };
 
     FileRecord& Record(int fileId);
