@@ -245,8 +245,56 @@ void CDirChange::SetStopWatchProcess(CStopWatch* stopWatch) {
 
 bool CDirChange::IsPreviousDirChangeLoaded() const { return m_previousLoaded.load(std::memory_order_acquire); }
 
+CDirChange::Trie::Node* CDirChange::FolderOfLocked(std::string_view path, std::string_view& name) {
+    // Cut as the trie cuts: one trailing delimiter is ignored, but after a run of them the last
+    // component is empty (left to the search from the root).
+    size_t end = path.size();
+    if (end > 0 && path[end - 1] == '/') --end;
+    if (end == 0 || path[end - 1] == '/') return nullptr;
+    const size_t slash = path.rfind('/', end - 1);
+    if (slash == std::string_view::npos) return nullptr;
+    size_t folderEnd = slash;
+    while (folderEnd > 0 && path[folderEnd - 1] == '/') --folderEnd;
+    // Items at the first level are found from the root anyway.
+    if (folderEnd == 0) return nullptr;
+    const std::string_view folder = path.substr(0, folderEnd);
+    name = path.substr(slash + 1, end - slash - 1);
+    const FolderCacheEntry& last = m_folderCache[m_folderCacheLast];
+    if (last.node && last.folder == folder) return last.node.get();
+    for (size_t i = 0; i < kFolderCacheSize; ++i) {
+        const FolderCacheEntry& entry = m_folderCache[i];
+        if (entry.node && entry.folder == folder) {
+            m_folderCacheLast = i;
+            return entry.node.get();
+        }
+    }
+    // The same components as the item's path without its last: the same node the search from
+    // the root passes through.
+    Trie::NodePtr node;
+    if (m_trie->SearchIgnoreContent(folder, node) != EPathCacheResult::FOUND_EXACT) return nullptr;
+    m_folderCacheLast = m_folderCacheNext;
+    m_folderCacheNext = (m_folderCacheNext + 1) % kFolderCacheSize;
+    FolderCacheEntry& entry = m_folderCache[m_folderCacheLast];
+    entry.folder.assign(folder);
+    entry.node = std::move(node);
+    return entry.node.get();
+}
+
 EPathCacheResult CDirChange::SearchLocked(std::string_view path, BDirChangeItemFlags& flags) {
     CScanAutoStopWatch watch(m_stopWatch);
+    std::string_view name;
+    if (const Trie::Node* folder = FolderOfLocked(path, name)) {
+        // What the search from the root answers when it reaches the last component.
+        const Trie::NodePtr* child = folder->FindChild(name);
+        if (child && (*child)->IsContentPresent()) {
+            flags = (*child)->GetData();
+            return EPathCacheResult::FOUND_EXACT;
+        }
+        if (folder->IsContentPresent()) {
+            flags = folder->GetData();
+            return EPathCacheResult::FOUND_PARENT;
+        }
+    }
     return m_trie->Search(path, flags);
 }
 
@@ -314,6 +362,18 @@ CKoError CDirChange::AddItem(const std::string& path, BDirChangeItemFlags flags,
     if (!IsIncludeFiles() && flags.IsAnySet(kFileBits)) return CKoError::Success();
     FXCriticalSection::Scoped lock(m_lock);
     CScanAutoStopWatch watch(m_stopWatch);
+    std::string_view name;
+    if (const Trie::Node* folder = FolderOfLocked(path, name)) {
+        // An item that is already there is updated in place, as InsertOrUpdate would.
+        if (const Trie::NodePtr* child = folder->FindChild(name)) {
+            Node& node = **child;
+            if (node.IsContentPresent())
+                node.GetData() = CombineFlags::OnExists(node.GetData(), flags);
+            else
+                node.SetData(flags);
+            return CKoError::Success();
+        }
+    }
     CKoError error = m_trie->InsertOrUpdate<CombineFlags>(path, flags);
     if (error.IsError())
         ZYLOG_ERROR("Cannot insert/update item '%s' to container, error=%s", path.c_str(), error.AsString().c_str());

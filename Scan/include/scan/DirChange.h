@@ -190,7 +190,19 @@ public:
     void SetStopWatchProcess(CStopWatch* stopWatch);
 
 private:
+    // A scan asks about and adds the items of one folder after another, so the nodes of the
+    // folders asked about last are kept: an item's node is then looked up among its folder's
+    // children instead of from the root. Nodes are never removed, so an entry never goes stale.
+    struct FolderCacheEntry {
+        std::string folder;  // the path as the caller wrote it, up to the item's last "/"
+        Trie::NodePtr node;
+    };
+    static constexpr size_t kFolderCacheSize = 8;  // a few scanner threads working in turn
+
     EPathCacheResult SearchLocked(std::string_view path, BDirChangeItemFlags& flags);
+    // The folder node of `path` and the item's name in it; null when the path does not name an
+    // item below a folder or that folder is not in the trie.
+    Trie::Node* FolderOfLocked(std::string_view path, std::string_view& name);
     CKoError WriteCurrentDirChangeLocked(FILE* out);
 
     std::atomic<bool> m_includeFiles{false};
@@ -198,4 +210,7 @@ private:
     std::shared_ptr<Trie> m_trie;
     std::atomic<bool> m_previousLoaded{false};
     CStopWatch* m_stopWatch = nullptr;
+    FolderCacheEntry m_folderCache[kFolderCacheSize];
+    size_t m_folderCacheNext = 0;  // the entry to replace next
+    size_t m_folderCacheLast = 0;  // the entry used last
 };

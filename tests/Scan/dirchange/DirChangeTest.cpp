@@ -11,6 +11,7 @@
 #include "core/TimeStamp.h"
 #include "scan/ContentMapper.h"
 #include "scan/DirChange.h"
+#include "scan/PathCacheCombineFlags.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -296,6 +297,40 @@ TEST_F(DirChangeTest, DumpsStopWatchAndMemory) {
     EXPECT_TRUE(capture.Log().Contains("DeletedItems: /a/    PREVIOUSDIRCHANGE"));
     EXPECT_FALSE(capture.Log().Contains("DeletedItems: /a/f1"));  // below a deleted folder
     EXPECT_TRUE(capture.Log().Contains("DirChange 8 items"));
+}
+
+// Searches and additions answer as the trie itself does, whatever form the paths take and in
+// whatever order folders are visited.
+TEST(DirChangeSearch, AgreesWithTheTrie) {
+    std::mt19937 rng(99);
+    const std::vector<std::string> parts = {"a", "b", "c", "", "/", "\\", "x y"};
+    auto randomPath = [&] {
+        std::string path = rng() % 4 ? "/" : (rng() % 2 ? "" : "//");
+        const int n = static_cast<int>(rng() % 5);
+        for (int i = 0; i < n; ++i) {
+            if (i) path += rng() % 6 ? "/" : "//";
+            path += parts[rng() % parts.size()];
+        }
+        if (rng() % 8 == 0) path += "/";
+        return path;
+    };
+    for (int round = 0; round < 20; ++round) {
+        CDirChange dc;
+        dc.SetIncludeFiles(true);
+        CPathCacheOrderedT<Flags> reference;
+        for (int op = 0; op < 300; ++op) {
+            const std::string path = randomPath();
+            if (rng() % 3 == 0) {
+                const Flags flags(static_cast<uint32_t>(rng()) & 0x3FF3);
+                Add(dc, path, flags);
+                ASSERT_TRUE(reference.InsertOrUpdate<CombineFlags>(path, flags).IsSuccess());
+            }
+            Flags got(0xFFFF), expected(0xFFFF);
+            const EPathCacheResult result = dc.search(path, got);
+            ASSERT_EQ(result, reference.Search(path, expected)) << "[" << path << "]";
+            ASSERT_EQ(got, expected) << "[" << path << "]";
+        }
+    }
 }
 
 // A previous DirChange file that is damaged must load without harm and leave the object usable.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -106,7 +107,7 @@ TEST(DirChangeThreads, ScannerThreadsShareOneDirChange) {
             wrong += !shared.IsPreviousDirChangeLoaded();
             Flags flags;
             shared.search(File(1, 2, 4), flags);
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
     for (auto& thread : threads) thread.join();
