@@ -188,9 +188,13 @@ CKoError CBasicCollectFilePrivate::Close() {
     if (!file) return CKoError::Success();
     const bool flushed = std::fflush(file) == 0;
     if (!flushed && m_writeError == 0) OnWriteFailure(errno != 0 ? errno : EIO);
-    if (!flushed || m_writeError != 0)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE, "Flush output failed, CollectFile=[%s]",
-                                       m_outputFilePath.c_str());
+    if (!flushed || m_writeError != 0) {
+        // The system's reason (a full disk, say) goes on the stack under the given message.
+        CKoError error = FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE,
+                                                 "Flush output failed, CollectFile=[%s]", m_outputFilePath.c_str());
+        char text[256];
+        return error.Push(ZY_HERE, "%s", strerror_r(m_writeError != 0 ? m_writeError : EIO, text, sizeof text));
+    }
     return CKoError::Success();
 }
 

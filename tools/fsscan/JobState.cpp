@@ -5,6 +5,7 @@
 #include "core/File.h"
 #include "core/KoXml.h"
 #include "core/Path.h"
+#include "scan/CollectFileEncode.h"
 
 namespace {
 CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str()); }
@@ -42,6 +43,13 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
         if ((e = c->GetAttributeAsString("Name", name)).IsError()) return Fail(e, path);
         r.collectFiles.push_back(name);
     }
+    std::vector<CKoXNodePtr> rescans;
+    if ((e = scan->SelectNodes("Rescan", rescans)).IsError()) return Fail(e, path);
+    for (const auto& node : rescans) {
+        std::string value;
+        if ((e = node->GetAttributeAsString("Path", value)).IsError()) return Fail(e, path);
+        r.rescanPaths.push_back(decodeFileName(value.c_str()));
+    }
     hasLastScan = true;
     return CKoError::Success();
 }
@@ -66,6 +74,11 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
                 if ((e = scan->AppendNode("Collect", node)).IsError() || (e = node->SetAttributeString("Name", name)).IsError())
                     break;
             }
+            // Paths may hold any byte; XML text must be UTF-8, so they are fully escaped.
+            for (size_t i = 0; e.IsSuccess() && i < r.rescanPaths.size(); ++i) {
+                if ((e = scan->AppendNode("Rescan", node)).IsSuccess())
+                    e = node->SetAttributeString("Path", escapeFileName(r.rescanPaths[i].c_str(), true));
+            }
         }
     }
     std::string path = FXPath::Join(resultsDir, kFileName);
@@ -74,7 +87,7 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
     return CKoError::Success();
 }
 
-CKoError HashFile(const std::string& path, uint64_t& size, uint64_t& hash) {
+CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash) {
     FXFd fd;
     CKoError e = FXFile::ZYCreateFile(path, O_RDONLY, 0, fd);
     if (e.IsError()) return e.Push(ZY_HERE);

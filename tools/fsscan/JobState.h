@@ -17,9 +17,12 @@ struct SScanRecord {
     long long startTimeMicros = 0;  // when the walk began
     std::string dirChangeFile;    // names inside the results folder
     unsigned long long dirChangeSize = 0;
-    uint64_t dirChangeHash = 0;   // detects a DirChange file that was damaged or replaced
+    unsigned long long dirChangeHash = 0;  // detects a DirChange file that was damaged or replaced
     std::vector<std::string> collectFiles;
     std::string collectInfoFile;  // the collect-files description, when one was written
+    // Paths (as DirChange keys) the scan could not read: the next incremental job collects
+    // everything below them, since nothing tells what changed there meanwhile.
+    std::vector<std::string> rescanPaths;
 };
 
 class CScanJobState {
@@ -36,4 +39,4 @@ public:
 };
 
 // Size and 64-bit FNV-1a hash of a file's bytes.
-CKoError HashFile(const std::string& path, uint64_t& size, uint64_t& hash);
+CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash);

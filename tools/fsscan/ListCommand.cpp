@@ -1,0 +1,87 @@
+#include "ListCommand.h"
+
+#include <cstdio>
+
+#include "CollectLine.h"
+#include "CommandLine.h"
+#include "JobState.h"
+#include "core/Path.h"
+#include "scan/CollectFileReader.h"
+
+namespace {
+
+void PrintListHelp(FILE* out) {
+    std::fprintf(out,
+                 "usage: fsscan list --results DIR [-0]\n"
+                 "\n"
+                 "Prints what the last scan of DIR collected: \"+ PATH\" for an item to back up\n"
+                 "(folders end in \"/\"), \"- PATH\" for a deleted item and \"- PATH/\" for a deleted\n"
+                 "folder with everything below it. With -0 items end with NUL, not a line feed.\n");
+}
+
+CKoError ListCollectFile(const std::string& path, char terminator, uint64_t& unreadable) {
+    CCollectFileReader reader(path);
+    reader.SetHasStartCharacters(false);
+    CKoError e = reader.OpenCollectFile();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    std::string name;
+    SCollectLine line;
+    for (;;) {
+        e = reader.GetNextLine(name);
+        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) return CKoError::Success();
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", path.c_str());
+        if (!ParseCollectLine(name, line)) {
+            ++unreadable;
+            continue;
+        }
+        std::fputs(line.kind == ECollectLineKind::Item ? "+ " : "- ", stdout);
+        std::fwrite(line.path.data(), 1, line.path.size(), stdout);
+        if (line.folder && line.path != "/") std::fputc('/', stdout);
+        std::fputc(terminator, stdout);
+    }
+}
+
+}  // namespace
+
+int RunListCommand(int argc, char** argv) {
+    CCommandLine cl;
+    if (!cl.Parse(argc, argv, {"--results"}, {"-0", "--help", "-h"})) {
+        std::fprintf(stderr, "fsscan list: %s\n", cl.Error().c_str());
+        PrintListHelp(stderr);
+        return 2;
+    }
+    if (cl.Has("--help") || cl.Has("-h")) {
+        PrintListHelp(stdout);
+        return 0;
+    }
+    std::string results = cl.Get("--results");
+    if (results.empty()) {
+        std::fprintf(stderr, "fsscan list: --results is required\n");
+        return 2;
+    }
+    CScanJobState state;
+    CKoError e = state.Load(results);
+    if (e.IsError()) {
+        std::fprintf(stderr, "fsscan list: %s\n", e.AsString().c_str());
+        return 2;
+    }
+    if (!state.hasLastScan) {
+        std::fprintf(stderr, "fsscan list: no scan has completed in %s\n", results.c_str());
+        return 2;
+    }
+    uint64_t unreadable = 0;
+    for (const std::string& name : state.lastScan.collectFiles) {
+        e = ListCollectFile(FXPath::Join(results, name), cl.Has("-0") ? '\0' : '\n', unreadable);
+        if (e.IsError()) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "fsscan list: %s\n", e.AsString().c_str());
+            return 2;
+        }
+    }
+    if (std::fflush(stdout) != 0) return 2;
+    if (unreadable) {
+        std::fprintf(stderr, "fsscan list: %llu lines were not items\n", static_cast<unsigned long long>(unreadable));
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,399 @@
+#include "ScanJob.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "CommandLine.h"
+#include "JobState.h"
+#include "OutputFile.h"
+#include "Progress.h"
+#include "agent/FileSystemScanner.h"
+#include "core/File.h"
+#include "core/LogWriter.h"
+#include "core/Path.h"
+#include "core/Sync.h"
+#include "core/TimeStamp.h"
+#include "scan/BasicCollectFile.h"
+#include "scan/CollectFileEncode.h"
+#include "scan/CollectLineFormatter.h"
+#include "scan/DirChange.h"
+
+namespace {
+
+using Flags = BDirChangeItemFlags;
+
+// The writer asks the DirChange what the previous job had and which folders it already wrote,
+// so the folders written are kept in the one trie the job has anyway.
+class CDirChangePresence : public CCheckIfAlreadyPresent {
+public:
+    explicit CDirChangePresence(CDirChange& dc) : m_dc(dc) {}
+    // Content roots never overlap (nested ones are dropped), so no item comes twice.
+    bool IsAlreadyPresent(const std::string&) override { return false; }
+    bool IsItemInPreviousJob(const std::string& path) override {
+        Flags flags;
+        return m_dc.search(path, flags) == EPathCacheResult::FOUND_EXACT && flags.IsAnySet(Flags::PREVIOUS_JOB_FLAGS_MASK);
+    }
+    bool IsWritten(const std::string& path) override { return m_dc.IsWritten(path, Flags::COLLECT_WRITTEN); }
+    CKoError SetWritten(const std::string& path) override { return m_dc.SetWritten(path, Flags::COLLECT_WRITTEN); }
+
+private:
+    CDirChange& m_dc;
+};
+
+std::atomic<CFileSystemScanner*> g_runningScanner{nullptr};
+
+void OnInterrupt(int) {
+    if (CFileSystemScanner* s = g_runningScanner.load()) s->RequestStop();
+}
+
+int64_t MicrosOf(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000; }
+
+}  // namespace
+
+struct CScanJob::Impl : IScanItemCallback {
+    SScanJobOptions options;
+    SScanJobSummary& summary;
+    CScanJobState state;
+    std::vector<std::string> roots;  // real paths, nested ones dropped
+    bool full = true;
+    int64_t previousStartMicros = 0;
+    int64_t startMicros = 0;
+    std::vector<std::string> rescanBelow;  // from the previous job: collect everything below
+    std::vector<std::string> unreadable;   // this job's scan errors, for the next job
+
+    std::string collectName, dirChangeName, collectPath, dirChangePath;
+    std::shared_ptr<CDirChange> dc;
+    std::shared_ptr<CDirChangePresence> presence;
+    CBasicCollectFile writer;
+    CStartCharacterCollectLineFormatter formatter;
+    CFileSystemScanner scanner;
+    CProgress progress{"collected"};
+    std::string escaped;
+
+    Impl(SScanJobOptions o, SScanJobSummary& s)
+        : options(std::move(o)), summary(s),
+          formatter(std::make_shared<CStartCharacterCommonInfo>(), '?', '?', '?', nullptr) {}
+
+    CKoError Prepare();
+    CKoError LoadPreviousDirChange();
+    CKoError Walk();
+    CKoError Finish();
+    void RemoveTemporaries();
+
+    bool IsBelowRescanPath(const std::string& path) const {
+        for (const std::string& r : rescanBelow)
+            if (FXPath::IsAncestorOf(r, path, true)) return true;
+        return false;
+    }
+
+    CKoError OnItem(const std::shared_ptr<CItem>& item, bool& descend) override;
+    void OnScanError(const std::string& path, const CKoError& error) override;
+};
+
+CScanJob::CScanJob(SScanJobOptions options) : m_impl(std::make_unique<Impl>(std::move(options), m_summary)) {}
+CScanJob::~CScanJob() = default;
+
+CKoError CScanJob::Impl::Prepare() {
+    if (options.contents.empty())
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS, "No content to scan");
+    for (const std::string& content : options.contents) {
+        std::string real;
+        CKoError e = FXPath::MakeRealPath(content, real);
+        if (e.IsError()) return e.Push(ZY_HERE, "Content path cannot be scanned, Path=[%s]", content.c_str());
+        roots.push_back(real);
+    }
+    // A root inside another would be walked twice.
+    std::sort(roots.begin(), roots.end());
+    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+    std::vector<std::string> outer;
+    for (const std::string& r : roots) {
+        if (!outer.empty() && FXPath::IsAncestorOf(outer.back(), r)) {
+            ZYLOG(1, "Content path lies inside another and is scanned with it, Path=[%s]", r.c_str());
+            continue;
+        }
+        outer.push_back(r);
+    }
+    roots.swap(outer);
+
+    CKoError e = state.Load(options.resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    summary.jobId = options.jobId >= 0 ? options.jobId : state.lastJobId + 1;
+
+    full = !options.incremental;
+    if (options.incremental && !state.hasLastScan) {
+        summary.fallbackReason = "there is no previous scan";
+        full = true;
+    }
+    dc = std::make_shared<CDirChange>();
+    dc->SetIncludeFiles(options.includeFiles);
+    if (!full) {
+        e = LoadPreviousDirChange();
+        if (e.IsError()) {
+            summary.fallbackReason = "the previous DirChange is unusable: " + e.AsString();
+            full = true;
+            dc = std::make_shared<CDirChange>();
+            dc->SetIncludeFiles(options.includeFiles);
+        }
+    }
+    summary.full = full;
+
+    collectName = full ? "CollectTot.zyf" : "CollectInc.zyf";
+    dirChangeName = full ? "DCTot.zyf" : "DCInc.zyf";
+    collectPath = FXPath::Join(options.resultsDir, collectName + ".tmp");
+    dirChangePath = FXPath::Join(options.resultsDir, dirChangeName + ".tmp");
+
+    presence = std::make_shared<CDirChangePresence>(*dc);
+    writer.SetOutputFilePath(collectPath);
+    writer.SetIsFullBackup(full);
+    writer.SetCheckIfAlreadyPresent(presence);
+    writer.SetDelegatePaths(true);
+    e = writer.OpenOutputFile(false);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the collect file in the job-results folder");
+    for (const std::string& root : roots) writer.AddSurface(escapeFileName(root.c_str()));
+    return CKoError::Success();
+}
+
+CKoError CScanJob::Impl::LoadPreviousDirChange() {
+    const SScanRecord& last = state.lastScan;
+    std::string path = FXPath::Join(options.resultsDir, last.dirChangeFile);
+    unsigned long long size = 0, hash = 0;
+    CKoError e = HashFile(path, size, hash);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the previous DirChange, FileName=[%s]", path.c_str());
+    if (size != last.dirChangeSize || hash != last.dirChangeHash)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                       "The previous DirChange was damaged or replaced, FileName=[%s]", path.c_str());
+    e = dc->LoadFile(path, nullptr);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    previousStartMicros = last.startTimeMicros;
+    rescanBelow = last.rescanPaths;
+    return CKoError::Success();
+}
+
+CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
+    (void)descend;
+    ++summary.seen;
+    escaped = escapeFileName(item->GetPath().c_str());
+    const SItemStat& st = item->Stat();
+
+    if (item->IsFolder()) {
+        CKoError e = dc->AddItem(escaped, Flags(Flags::CURRENTDIRCHANGE), std::string(), nullptr);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        uint64_t before = writer.GetCountedFoldersWritten();
+        CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : "New folder", false);
+        e = writer.AddEntry(entry, formatter);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        summary.collected += writer.GetCountedFoldersWritten() - before;
+    } else {
+        bool collect = full;
+        const char* reason = "Full";
+        if (!collect) {
+            if (!dc->IsItemInPreviousJob(escaped, Flags::PD_FILE)) {
+                collect = true;
+                reason = "New";
+            } else if (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros) {
+                collect = true;
+                reason = "Changed";
+            } else if (!rescanBelow.empty() && IsBelowRescanPath(escaped)) {
+                collect = true;
+                reason = "Unreadable before";
+            }
+        }
+        Flags flags(Flags::CURRENTDIRCHANGE | Flags::CD_FILE);
+        if (collect) flags |= Flags(Flags::CURRENTCOLLECT | Flags::CC_FILE);
+        CKoError e = dc->AddItem(escaped, flags, std::string(), nullptr);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        if (collect) {
+            uint64_t size = item->IsFile() ? static_cast<uint64_t>(st.size) : 0;
+            CCollectFileFileEntry entry(escaped, ZY_HERE, reason, size);
+            e = writer.AddEntry(entry, formatter);
+            if (e.IsError()) return e.Push(ZY_HERE);
+            ++summary.collected;
+            summary.bytes += size;
+        }
+    }
+    progress.Update(summary.seen, summary.collected);
+    return CKoError::Success();
+}
+
+void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error) {
+    ++summary.scanErrors;
+    std::fprintf(stderr, "%sfsscan: cannot scan %s: %s\n", ::isatty(STDERR_FILENO) ? "\n" : "", path.c_str(),
+                 error.GetMessage().c_str());
+    // What the previous job saw there is kept: not reported deleted, and known to the next job,
+    // which collects all of it again (changes made there meanwhile are unknown).
+    std::string key = escapeFileName(path.c_str());
+    dc->CarryForward(key).IgnoreError();
+    unreadable.push_back(key);
+}
+
+CKoError CScanJob::Impl::Walk() {
+    startMicros = CTimeStamp::Now().AsUnixMicroseconds() - kStartTimeMarginMicros;
+    g_runningScanner.store(&scanner);
+    struct sigaction sa{}, oldInt{}, oldTerm{};
+    sa.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &sa, &oldInt);
+    sigaction(SIGTERM, &sa, &oldTerm);
+    CKoError e;
+    for (const std::string& root : roots) {
+        e = scanner.Scan(root, *this);
+        if (e.IsError()) break;
+    }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    g_runningScanner.store(nullptr);
+    progress.Finish(summary.seen, summary.collected);
+    if (e.IsError()) return e.Push(ZY_HERE, "Scan stopped");
+    return CKoError::Success();
+}
+
+CKoError CScanJob::Impl::Finish() {
+    CKoError e = dc->IdentifyIntermediateNodes();
+    if (e.IsError()) return e.Push(ZY_HERE);
+
+    // The collect file: the writer's lines, then the deletion lines.
+    e = writer.Close();
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect file, FileName=[%s]", collectPath.c_str());
+    COutputFile collect;
+    e = collect.Open(collectPath, true);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    if (!full) {
+        e = dc->WriteDeletedItems(collect.Stream(), false);
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
+    e = collect.Close();
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the deleted items to the collect file");
+    summary.deleted = collect.Lines();
+
+    COutputFile dirChange;
+    e = dirChange.Open(dirChangePath, false);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the current DirChange");
+    e = dc->WriteCurrentDirChange(dirChange.Stream());
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = dirChange.Close();
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the current DirChange");
+
+    // Commit: the DirChange and collect files take their names, then the state names them. A
+    // crash in between leaves the previous state, whose start time is older: the next job then
+    // collects more, never less.
+    SScanRecord record;
+    record.jobId = summary.jobId;
+    record.full = full;
+    record.includeFiles = options.includeFiles;
+    record.startTimeMicros = startMicros;
+    record.dirChangeFile = dirChangeName;
+    record.collectFiles = {collectName};
+    record.rescanPaths = unreadable;
+    e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = FXFile::ReplaceFile(dirChangePath, FXPath::Join(options.resultsDir, dirChangeName));
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = FXFile::ReplaceFile(collectPath, FXPath::Join(options.resultsDir, collectName));
+    if (e.IsError()) return e.Push(ZY_HERE);
+
+    CScanJobState next = state;
+    next.hasLastScan = true;
+    next.lastScan = record;
+    next.lastJobId = std::max(state.lastJobId, summary.jobId);
+    e = next.Save(options.resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+void CScanJob::Impl::RemoveTemporaries() {
+    FXFile::RemoveFile(collectPath).IgnoreError();
+    FXFile::RemoveFile(dirChangePath).IgnoreError();
+}
+
+CKoError CScanJob::Run() {
+    Impl& job = *m_impl;
+    CKoError e = FXFile::CreateFoldersIteratively(job.options.resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the job-results folder, Folder=[%s]", job.options.resultsDir.c_str());
+    std::string realResults;
+    e = FXPath::MakeRealPath(job.options.resultsDir, realResults);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    job.options.resultsDir = realResults;
+
+    // One job at a time per job-results folder.
+    ZyNamedMutex lock("fsscan" + realResults);
+    e = lock.lock(0);
+    if (e.IsError()) return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", realResults.c_str());
+
+    e = job.Prepare();
+    if (e.IsSuccess()) e = job.Walk();
+    if (e.IsSuccess()) e = job.Finish();
+    m_summary.seconds = job.progress.ElapsedSeconds();
+    if (e.IsError()) job.RemoveTemporaries();
+    return e;
+}
+
+// -------------------------------------------------------------------------------------------------
+
+namespace {
+
+void PrintScanHelp(FILE* out) {
+    std::fprintf(out,
+                 "usage: fsscan scan --content PATH [--content PATH ...] --results DIR\n"
+                 "                   [--job ID] [--level full|incremental] [--folders-only]\n"
+                 "\n"
+                 "Scans the content and writes the job's collect file, deleted items and DirChange\n"
+                 "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
+                 "or changed since the previous scan of DIR; without a previous scan it runs full.\n"
+                 "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
+                 "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n");
+}
+
+}  // namespace
+
+int RunScanCommand(int argc, char** argv) {
+    CCommandLine cl;
+    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level"}, {"--folders-only", "--help", "-h"})) {
+        std::fprintf(stderr, "fsscan scan: %s\n", cl.Error().c_str());
+        PrintScanHelp(stderr);
+        return 2;
+    }
+    if (cl.Has("--help") || cl.Has("-h")) {
+        PrintScanHelp(stdout);
+        return 0;
+    }
+    SScanJobOptions options;
+    options.contents = cl.GetAll("--content");
+    options.resultsDir = cl.Get("--results");
+    std::string level = cl.Get("--level", "incremental");
+    if (options.contents.empty() || options.resultsDir.empty() || (level != "full" && level != "incremental")) {
+        std::fprintf(stderr, "fsscan scan: --content and --results are required; --level is full or incremental\n");
+        return 2;
+    }
+    options.incremental = level == "incremental";
+    options.includeFiles = !cl.Has("--folders-only");
+    if (cl.Has("--job")) {
+        char* end = nullptr;
+        options.jobId = std::strtoll(cl.Get("--job").c_str(), &end, 10);
+        if (*end != '\0' || options.jobId < 0) {
+            std::fprintf(stderr, "fsscan scan: --job takes a number\n");
+            return 2;
+        }
+    }
+
+    CScanJob job(options);
+    CKoError e = job.Run();
+    const SScanJobSummary& s = job.Summary();
+    if (!s.fallbackReason.empty() && options.incremental)
+        std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
+    if (e.IsError()) {
+        std::fprintf(stderr, "fsscan: scan failed: %s\n", e.AsString().c_str());
+        std::fprintf(stderr, "fsscan: the job-results folder keeps the previous job's state\n");
+        return 2;
+    }
+    double rate = s.seconds > 0 ? static_cast<double>(s.seen) / s.seconds : 0.0;
+    std::printf("job %lld (%s): %s items seen, %s collected, %s deleted, %s bytes, %.2f s, %s items/s%s\n", s.jobId,
+                s.full ? "full" : "incremental", Thousands(s.seen).c_str(), Thousands(s.collected).c_str(),
+                Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(), s.seconds,
+                Thousands(static_cast<uint64_t>(rate)).c_str(),
+                s.scanErrors ? (", " + Thousands(s.scanErrors) + " scan errors").c_str() : "");
+    return s.scanErrors ? 1 : 0;
+}

@@ -1,0 +1,55 @@
+// One scan job of a subclient: walks the content, decides item by item what the backup must read
+// (everything for a full job; new, moved-in and changed items for an incremental one), writes the
+// collect file, lists deleted items, and records the current DirChange for the next job.
+//
+// Files in the job-results folder: "CollectTot.zyf" / "CollectInc.zyf" (the collect file),
+// "DCTot.zyf" / "DCInc.zyf" (the DirChange), and the job state (JobState.h), which is written last:
+// a job that fails or is killed leaves the previous job's state in force.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/KoError.h"
+
+struct SScanJobOptions {
+    std::vector<std::string> contents;
+    std::string resultsDir;
+    long long jobId = -1;  // -1: one more than the last job of the folder
+    bool incremental = true;
+    bool includeFiles = true;  // track files in the DirChange, not only folders
+};
+
+struct SScanJobSummary {
+    long long jobId = 0;
+    bool full = true;
+    std::string fallbackReason;  // why an incremental job ran as a full one
+    uint64_t seen = 0, collected = 0, deleted = 0, bytes = 0, scanErrors = 0;
+    double seconds = 0;
+};
+
+class CScanJob {
+public:
+    explicit CScanJob(SScanJobOptions options);
+    ~CScanJob();
+    CScanJob(const CScanJob&) = delete;
+    CScanJob& operator=(const CScanJob&) = delete;
+
+    // Runs the job. Scan errors (unreadable folders) do not fail it; they are counted.
+    CKoError Run();
+    const SScanJobSummary& Summary() const { return m_summary; }
+
+    // The start time recorded for a scan lies this far before the walk began: file systems stamp
+    // changes with a coarse clock, so a change made just after the start may carry an earlier time.
+    static constexpr int64_t kStartTimeMarginMicros = 2000000;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+    SScanJobSummary m_summary;
+};
+
+// "fsscan scan ...": parses the arguments, runs the job, prints the summary; the exit code.
+int RunScanCommand(int argc, char** argv);
