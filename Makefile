@@ -1,5 +1,6 @@
 # The two commands of the README. Each installs missing Debian packages first.
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: demo test deps
 

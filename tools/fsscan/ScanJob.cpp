@@ -183,11 +183,9 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
     if (item->IsFolder()) {
         CKoError e = dc->AddItem(escaped, Flags(Flags::CURRENTDIRCHANGE), std::string(), nullptr);
         if (e.IsError()) return e.Push(ZY_HERE);
-        uint64_t before = writer.GetCountedFoldersWritten();
         CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : "New folder", false);
         e = writer.AddEntry(entry, formatter);
         if (e.IsError()) return e.Push(ZY_HERE);
-        summary.collected += writer.GetCountedFoldersWritten() - before;
     } else {
         bool collect = full;
         const char* reason = "Full";
@@ -212,11 +210,10 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
             CCollectFileFileEntry entry(escaped, ZY_HERE, reason, size);
             e = writer.AddEntry(entry, formatter);
             if (e.IsError()) return e.Push(ZY_HERE);
-            ++summary.collected;
             summary.bytes += size;
         }
     }
-    progress.Update(summary.seen, summary.collected);
+    progress.Update(summary.seen, static_cast<uint64_t>(writer.GetCountedFilesWritten() + writer.GetCountedFoldersWritten()));
     return CKoError::Success();
 }
 
@@ -246,12 +243,14 @@ CKoError CScanJob::Impl::Walk() {
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     g_runningScanner.store(nullptr);
-    progress.Finish(summary.seen, summary.collected);
+    progress.Finish(summary.seen, static_cast<uint64_t>(writer.GetCountedFilesWritten() + writer.GetCountedFoldersWritten()));
     if (e.IsError()) return e.Push(ZY_HERE, "Scan stopped");
     return CKoError::Success();
 }
 
 CKoError CScanJob::Impl::Finish() {
+    // Lines the writer wrote and counted: items and the folders written above them.
+    summary.collected = static_cast<uint64_t>(writer.GetCountedFilesWritten() + writer.GetCountedFoldersWritten());
     CKoError e = dc->IdentifyIntermediateNodes();
     if (e.IsError()) return e.Push(ZY_HERE);
 
