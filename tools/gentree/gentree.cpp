@@ -88,10 +88,8 @@ int Create(const Options& o) {
     std::vector<int> depth{0};
     for (long i = 0; i < o.folders; ++i) {
         // Prefer recent folders as parents so the tree gets deep, but stop at 12 levels.
-        size_t parent;
-        do {
-            parent = folders.size() - 1 - (rng() % std::min<size_t>(folders.size(), 40));
-        } while (depth[parent] >= 12);
+        size_t parent = folders.size() - 1 - (rng() % std::min<size_t>(folders.size(), 40));
+        for (int tries = 0; depth[parent] >= 12; ++tries) parent = tries < 8 ? rng() % folders.size() : 0;
         std::string path = folders[parent] + "/" + Name(rng, "d", i, o.weird);
         if (::mkdir(path.c_str(), 0755) != 0) Fail("mkdir " + path);
         folders.push_back(path);
