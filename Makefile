@@ -12,7 +12,14 @@ demo: deps
 	cmake --build --preset release -j $(JOBS)
 	./scripts/demo build/release
 
+# Everything under AddressSanitizer and UndefinedBehaviorSanitizer, then the tests of objects
+# that threads share (named *Threads*) under ThreadSanitizer.
+THREAD_TESTS = test_Scan_collect test_Scan_dirchange
+
 test: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS) --target $(THREAD_TESTS)
+	ctest --preset tsan -j $(JOBS)
