@@ -15,11 +15,13 @@
 #include "agent/FileSystemScanner.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
+#include "core/MntTab.h"
 #include "core/Path.h"
 #include "core/Sync.h"
 #include "core/TimeStamp.h"
 #include "scan/BasicCollectFile.h"
 #include "scan/CollectFileEncode.h"
+#include "scan/CollectFilesInfo.h"
 #include "scan/CollectLineFormatter.h"
 #include "scan/DirChange.h"
 
@@ -66,10 +68,19 @@ struct CScanJob::Impl : IScanItemCallback {
     std::vector<std::string> rescanBelow;  // from the previous job: collect everything below
     std::vector<std::string> unreadable;   // this job's scan errors, for the next job
 
-    std::string collectName, dirChangeName, collectPath, dirChangePath;
+    // One collect file per content root, so that the backup can read the roots in parallel.
+    struct RootOutput {
+        std::string root;     // real path
+        std::string escaped;  // as the DirChange keys it
+        std::string name;     // "CollectTot1.zyf", ...
+        std::string tempPath;
+        CBasicCollectFile writer;
+    };
+    std::vector<RootOutput> outputs;
+    RootOutput* current = nullptr;  // the root being walked
+    std::string dirChangeName, dirChangePath, collectInfoName, collectInfoPath, deletedPath;
     std::shared_ptr<CDirChange> dc;
     std::shared_ptr<CDirChangePresence> presence;
-    CBasicCollectFile writer;
     CStartCharacterCollectLineFormatter formatter;
     CFileSystemScanner scanner;
     CProgress progress{"collected"};
@@ -80,7 +91,16 @@ struct CScanJob::Impl : IScanItemCallback {
           formatter(std::make_shared<CStartCharacterCommonInfo>(), '?', '?', '?', nullptr) {}
 
     CKoError Prepare();
+    CKoError OpenCollectFiles();
     CKoError LoadPreviousDirChange();
+    CKoError WriteDeletedItems();
+    CKoError WriteCollectInfo();
+    uint64_t Collected() const {
+        uint64_t n = 0;
+        for (const RootOutput& o : outputs)
+            n += static_cast<uint64_t>(o.writer.GetCountedFilesWritten() + o.writer.GetCountedFoldersWritten());
+        return n;
+    }
     CKoError Walk();
     CKoError Finish();
     void RemoveTemporaries();
@@ -142,19 +162,33 @@ CKoError CScanJob::Impl::Prepare() {
     }
     summary.full = full;
 
-    collectName = full ? "CollectTot.zyf" : "CollectInc.zyf";
     dirChangeName = full ? "DCTot.zyf" : "DCInc.zyf";
-    collectPath = FXPath::Join(options.resultsDir, collectName + ".tmp");
     dirChangePath = FXPath::Join(options.resultsDir, dirChangeName + ".tmp");
+    collectInfoName = full ? "CollectInfoTot.zyf" : "CollectInfoInc.zyf";
+    collectInfoPath = FXPath::Join(options.resultsDir, collectInfoName + ".tmp");
+    deletedPath = FXPath::Join(options.resultsDir, "Deleted.tmp");
+    e = OpenCollectFiles();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
 
+CKoError CScanJob::Impl::OpenCollectFiles() {
     presence = std::make_shared<CDirChangePresence>(*dc);
-    writer.SetOutputFilePath(collectPath);
-    writer.SetIsFullBackup(full);
-    writer.SetCheckIfAlreadyPresent(presence);
-    writer.SetDelegatePaths(true);
-    e = writer.OpenOutputFile(false);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the collect file in the job-results folder");
-    for (const std::string& root : roots) writer.AddSurface(escapeFileName(root.c_str()));
+    outputs = std::vector<RootOutput>(roots.size());
+    for (size_t i = 0; i < roots.size(); ++i) {
+        RootOutput& o = outputs[i];
+        o.root = roots[i];
+        o.escaped = escapeFileName(o.root.c_str());
+        o.name = std::string(full ? "CollectTot" : "CollectInc") + std::to_string(i + 1) + ".zyf";
+        o.tempPath = FXPath::Join(options.resultsDir, o.name + ".tmp");
+        o.writer.SetOutputFilePath(o.tempPath);
+        o.writer.SetIsFullBackup(full);
+        o.writer.SetCheckIfAlreadyPresent(presence);
+        o.writer.SetDelegatePaths(true);
+        CKoError e = o.writer.OpenOutputFile(false);
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the collect file in the job-results folder");
+        o.writer.AddSurface(o.escaped);
+    }
     return CKoError::Success();
 }
 
@@ -184,7 +218,7 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
         CKoError e = dc->AddItem(escaped, Flags(Flags::CURRENTDIRCHANGE), std::string(), nullptr);
         if (e.IsError()) return e.Push(ZY_HERE);
         CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : "New folder", false);
-        e = writer.AddEntry(entry, formatter);
+        e = current->writer.AddEntry(entry, formatter);
         if (e.IsError()) return e.Push(ZY_HERE);
     } else {
         bool collect = full;
@@ -208,12 +242,12 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
         if (collect) {
             uint64_t size = item->IsFile() ? static_cast<uint64_t>(st.size) : 0;
             CCollectFileFileEntry entry(escaped, ZY_HERE, reason, size);
-            e = writer.AddEntry(entry, formatter);
+            e = current->writer.AddEntry(entry, formatter);
             if (e.IsError()) return e.Push(ZY_HERE);
             summary.bytes += size;
         }
     }
-    progress.Update(summary.seen, static_cast<uint64_t>(writer.GetCountedFilesWritten() + writer.GetCountedFoldersWritten()));
+    if ((summary.seen & 1023) == 0) progress.Update(summary.seen, Collected());
     return CKoError::Success();
 }
 
@@ -236,37 +270,97 @@ CKoError CScanJob::Impl::Walk() {
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
     CKoError e;
-    for (const std::string& root : roots) {
-        e = scanner.Scan(root, *this);
+    for (RootOutput& o : outputs) {
+        current = &o;
+        e = scanner.Scan(o.root, *this);
         if (e.IsError()) break;
     }
+    current = nullptr;
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     g_runningScanner.store(nullptr);
-    progress.Finish(summary.seen, static_cast<uint64_t>(writer.GetCountedFilesWritten() + writer.GetCountedFoldersWritten()));
+    progress.Finish(summary.seen, Collected());
     if (e.IsError()) return e.Push(ZY_HERE, "Scan stopped");
     return CKoError::Success();
 }
 
+// Deleted items go to the collect file of the root they lie under (or the first one when their
+// root left the content), so that each file stays the business of one reader.
+CKoError CScanJob::Impl::WriteDeletedItems() {
+    std::vector<COutputFile> files(outputs.size());
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        CKoError e = files[i].Open(outputs[i].tempPath, true);
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
+    if (!full) {
+        COutputFile all;
+        CKoError e = all.Open(deletedPath, false);
+        if (e.IsSuccess()) e = dc->WriteDeletedItems(all.Stream(), false);
+        if (e.IsSuccess()) e = all.Close();
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot list the deleted items");
+
+        FXFileHandle in;
+        e = FXFile::zyfopen(deletedPath, "rb", in);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        // Escaped paths hold no line feed, so getline splits exactly the lines written.
+        char* line = nullptr;
+        size_t capacity = 0;
+        for (ssize_t n; (n = ::getline(&line, &capacity, in.Get())) > 0;) {
+            std::string_view path(line, static_cast<size_t>(n));
+            path.remove_prefix(std::min<size_t>(3, path.size()));
+            size_t target = 0;
+            for (size_t i = 0; i < outputs.size(); ++i)
+                if (FXPath::IsAncestorOf(outputs[i].escaped, path.substr(0, path.find('\n')), true)) target = i;
+            std::fwrite(line, 1, static_cast<size_t>(n), files[target].Stream());
+        }
+        bool readError = std::ferror(in.Get()) != 0;
+        std::free(line);
+        if (readError) return FXErrorUtil::ErrorErrNo(ZY_HERE, EIO, "Cannot read the deleted items back");
+        FXFile::RemoveFile(deletedPath).IgnoreError();
+    }
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        CKoError e = files[i].Close();
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the deleted items to the collect file");
+        summary.deleted += files[i].Lines();
+    }
+    return CKoError::Success();
+}
+
+// The collect-files description, grouped by the volume (mount point) each root lies on.
+CKoError CScanJob::Impl::WriteCollectInfo() {
+    std::vector<ZyMntEnt> mounts;
+    if (ZyMntTab::getAll(mounts).IsError()) mounts.clear();
+    std::shared_ptr<CCollectFilesInfo> info;
+    CKoError e = CCollectFilesInfo::CreateCollectFileInfo(info);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    for (const RootOutput& o : outputs) {
+        std::string volume = "/";
+        for (const ZyMntEnt& m : mounts)
+            if (FXPath::IsAncestorOf(m.mountPoint, o.root, true) && m.mountPoint.size() >= volume.size())
+                volume = m.mountPoint;
+        FileScan::Collect collect{FXPath::Join(options.resultsDir, o.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
+        e = info->AddDiskCollect(volume, collect);
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
+    e = info->SaveToFile(collectInfoPath);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect-files description");
+    return CKoError::Success();
+}
+
 CKoError CScanJob::Impl::Finish() {
-    // Lines the writer wrote and counted: items and the folders written above them.
-    summary.collected = static_cast<uint64_t>(writer.GetCountedFilesWritten() + writer.GetCountedFoldersWritten());
+    // Lines the writers wrote and counted: items and the folders written above them.
+    summary.collected = Collected();
     CKoError e = dc->IdentifyIntermediateNodes();
     if (e.IsError()) return e.Push(ZY_HERE);
 
-    // The collect file: the writer's lines, then the deletion lines.
-    e = writer.Close();
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect file, FileName=[%s]", collectPath.c_str());
-    COutputFile collect;
-    e = collect.Open(collectPath, true);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    if (!full) {
-        e = dc->WriteDeletedItems(collect.Stream(), false);
-        if (e.IsError()) return e.Push(ZY_HERE);
+    for (RootOutput& o : outputs) {
+        e = o.writer.Close();
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect file, FileName=[%s]", o.tempPath.c_str());
     }
-    e = collect.Close();
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the deleted items to the collect file");
-    summary.deleted = collect.Lines();
+    e = WriteDeletedItems();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = WriteCollectInfo();
+    if (e.IsError()) return e.Push(ZY_HERE);
 
     COutputFile dirChange;
     e = dirChange.Open(dirChangePath, false);
@@ -276,22 +370,26 @@ CKoError CScanJob::Impl::Finish() {
     e = dirChange.Close();
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the current DirChange");
 
-    // Commit: the DirChange and collect files take their names, then the state names them. A
-    // crash in between leaves the previous state, whose start time is older: the next job then
-    // collects more, never less.
+    // Commit: the files take their names, then the state names them. A crash in between leaves
+    // the previous state, whose start time is older: the next job then collects more, never less.
     SScanRecord record;
     record.jobId = summary.jobId;
     record.full = full;
     record.includeFiles = options.includeFiles;
     record.startTimeMicros = startMicros;
     record.dirChangeFile = dirChangeName;
-    record.collectFiles = {collectName};
+    record.collectInfoFile = collectInfoName;
     record.rescanPaths = unreadable;
     e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
     if (e.IsError()) return e.Push(ZY_HERE);
     e = FXFile::ReplaceFile(dirChangePath, FXPath::Join(options.resultsDir, dirChangeName));
     if (e.IsError()) return e.Push(ZY_HERE);
-    e = FXFile::ReplaceFile(collectPath, FXPath::Join(options.resultsDir, collectName));
+    for (const RootOutput& o : outputs) {
+        e = FXFile::ReplaceFile(o.tempPath, FXPath::Join(options.resultsDir, o.name));
+        if (e.IsError()) return e.Push(ZY_HERE);
+        record.collectFiles.push_back(o.name);
+    }
+    e = FXFile::ReplaceFile(collectInfoPath, FXPath::Join(options.resultsDir, collectInfoName));
     if (e.IsError()) return e.Push(ZY_HERE);
 
     CScanJobState next = state;
@@ -300,12 +398,21 @@ CKoError CScanJob::Impl::Finish() {
     next.lastJobId = std::max(state.lastJobId, summary.jobId);
     e = next.Save(options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
+
+    // A previous job of the same level may have had more roots: its extra files go.
+    std::vector<std::string> names;
+    if (FXFile::GetMatchingFiles(options.resultsDir, full ? "CollectTot*.zyf" : "CollectInc*.zyf", names).IsSuccess()) {
+        for (const std::string& name : names)
+            if (std::find(record.collectFiles.begin(), record.collectFiles.end(), name) == record.collectFiles.end())
+                FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
+    }
     return CKoError::Success();
 }
 
 void CScanJob::Impl::RemoveTemporaries() {
-    FXFile::RemoveFile(collectPath).IgnoreError();
-    FXFile::RemoveFile(dirChangePath).IgnoreError();
+    for (const RootOutput& o : outputs) FXFile::RemoveFile(o.tempPath).IgnoreError();
+    for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath})
+        if (!path.empty()) FXFile::RemoveFile(path).IgnoreError();
 }
 
 CKoError CScanJob::Run() {

@@ -10,6 +10,7 @@
 #include "FsScanTestSupport.h"
 #include "JobState.h"
 #include "ScanJob.h"
+#include "core/File.h"
 #include "support/TestSupport.h"
 
 using fsscantest::Expected;
@@ -119,8 +120,10 @@ TEST(FsScan, DamagedPreviousDirChangeFallsBackToFull) {
 // The job-results folder must be exactly as it was after a failed job.
 std::map<std::string, std::string> Snapshot(const std::string& folder) {
     std::map<std::string, std::string> files;
-    for (const char* name : {"FsScanState.xml", "DCTot.zyf", "CollectTot.zyf", "DCInc.zyf", "CollectInc.zyf"})
-        files[name] = ReadFile(folder + "/" + name);
+    std::vector<std::string> names;
+    EXPECT_TRUE(FXFile::GetMatchingFiles(folder, "*", names).IsSuccess());
+    for (const std::string& name : names) files[name] = ReadFile(folder + "/" + name);
+    EXPECT_EQ(files.count("CollectTot1.zyf"), 1u);
     return files;
 }
 
@@ -158,7 +161,6 @@ TEST(FsScan, FullDiskExitsTwoAndKeepsThePreviousJob) {
     EXPECT_EQ(r.exitCode, 2) << r.out;
     EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
     EXPECT_EQ(Snapshot(results), before);
-    EXPECT_FALSE(testsupport::ReadFile(results + "/CollectInc.zyf.tmp").size());
 }
 
 TEST(FsScan, UnreadableFolderIsAScanErrorAndIsCollectedOnceReadable) {
