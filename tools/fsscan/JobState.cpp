@@ -21,6 +21,8 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
     CKoXNodePtr root = doc.GetNode("FsScanState");
     if (!root->Exists()) return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "No FsScanState element"), path);
     lastJobId = root->AttributeAsLONGLONG("LastJobId");
+    backupJobId = root->AttributeAsLONGLONG("BackupJobId");
+    backupDone = root->AttributeAsBOOL("BackupDone");
     CKoXNodePtr scan = root->GetNode("LastScan");
     if (!scan->Exists()) return CKoError::Success();
 
@@ -59,6 +61,8 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
     CKoXNodePtr root, scan, node;
     CKoError e = doc.AppendNode("FsScanState", root);
     if (e.IsSuccess()) e = root->SetAttributeLONGLONG("LastJobId", lastJobId);
+    if (e.IsSuccess()) e = root->SetAttributeLONGLONG("BackupJobId", backupJobId);
+    if (e.IsSuccess()) e = root->SetAttributeBOOL("BackupDone", backupDone);
     if (e.IsSuccess() && hasLastScan) {
         const SScanRecord& r = lastScan;
         if ((e = root->AppendNode("LastScan", scan)).IsSuccess() &&

@@ -36,6 +36,9 @@ public:
     bool hasLastScan = false;
     SScanRecord lastScan;
     long long lastJobId = 0;
+    // The scan job whose collect files the last backup read, and whether it read all of them.
+    long long backupJobId = 0;
+    bool backupDone = false;
 };
 
 // Size and 64-bit FNV-1a hash of a file's bytes.

@@ -36,9 +36,11 @@ public:
     explicit CDirChangePresence(CDirChange& dc) : m_dc(dc) {}
     // Content roots never overlap (nested ones are dropped), so no item comes twice.
     bool IsAlreadyPresent(const std::string&) override { return false; }
+    // The writer asks this of folders only: a folder that was a file before is a new folder.
     bool IsItemInPreviousJob(const std::string& path) override {
         Flags flags;
-        return m_dc.search(path, flags) == EPathCacheResult::FOUND_EXACT && flags.IsAnySet(Flags::PREVIOUS_JOB_FLAGS_MASK);
+        return m_dc.search(path, flags) == EPathCacheResult::FOUND_EXACT && flags.IsSet(Flags::PREVIOUSDIRCHANGE) &&
+               !flags.IsSet(Flags::PD_FILE);
     }
     bool IsWritten(const std::string& path) override { return m_dc.IsWritten(path, Flags::COLLECT_WRITTEN); }
     CKoError SetWritten(const std::string& path) override { return m_dc.SetWritten(path, Flags::COLLECT_WRITTEN); }

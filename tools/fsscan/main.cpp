@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "BackupJob.h"
 #include "ListCommand.h"
 #include "ScanJob.h"
 #include "core/LogWriter.h"
@@ -19,6 +20,7 @@ void PrintHelp(FILE* out) {
                  "commands:\n"
                  "  scan     scan content into a job-results folder (full or incremental)\n"
                  "  list     print what the last scan collected\n"
+                 "  backup   copy what the last scan collected into a mirror folder\n"
                  "\n"
                  "Run 'fsscan <command> --help' for a command's options. The log goes to standard\n"
                  "error, or to the file $SCAN_LOG_FILE, at level $SCAN_LOG_LEVEL (default 0).\n");
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
     SetUpLog();
     if (command == "scan") return RunScanCommand(argc - 2, argv + 2);
     if (command == "list") return RunListCommand(argc - 2, argv + 2);
+    if (command == "backup") return RunBackupCommand(argc - 2, argv + 2);
     std::fprintf(stderr, "fsscan: unknown command '%s'\n", command.c_str());
     PrintHelp(stderr);
     return 2;
