@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchTree.h"
 #include "scan/BasicCollectFile.h"
 
 namespace {
@@ -35,65 +36,11 @@ struct SItem {
     bool folder;
 };
 
-std::string MakeName(std::mt19937& rng, bool folder) {
-    static const char* const kStems[] = {"src",    "include", "lib",     "bin",     "doc",       "test",     "data",
-                                         "build",  "config",  "images",  "Photos",  "Documents", "cache",    "tmp",
-                                         "backup", "reports", "project", "release", "archive",   "invoice",  "meeting"};
-    static const char* const kExtensions[] = {".txt", ".cpp", ".h",  ".jpg", ".png", ".pdf", ".log", ".json",
-                                              ".xml", ".so",  ".py", ".gz",  ".dat", ".html", ".csv", ".docx"};
-    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
-    const char* stem = kStems[pick(sizeof kStems / sizeof *kStems)];
-    char buffer[96];
-    if (folder) {
-        std::snprintf(buffer, sizeof buffer, pick(2) ? "%s" : "%s_%d", stem, pick(10000));
-    } else if (pick(4) == 0) {
-        std::snprintf(buffer, sizeof buffer, "IMG_2019%04d_%06d.jpg", pick(1300), pick(1000000));
-    } else {
-        std::string word;
-        for (int i = 3 + pick(10); i > 0; --i) word.push_back(static_cast<char>('a' + pick(26)));
-        std::snprintf(buffer, sizeof buffer, "%s%s", word.c_str(), kExtensions[pick(16)]);
-    }
-    return buffer;
-}
-
-// The tree in scan order (pre-order, names sorted). Each top-level folder gets a depth limit of
-// 3 to 12 and a share of the entries, grown depth first until its share is used.
 const std::vector<SItem>& Tree() {
     static const std::vector<SItem> items = [] {
-        std::mt19937 rng(20240601);
         std::vector<SItem> out;
-        out.reserve(kEntries);
-        std::unordered_set<std::string> names;
-        constexpr int kTopFolders = 25;
-        for (int top = 0; out.size() < kEntries; ++top) {
-            const int maxDepth = std::uniform_int_distribution<int>(3, 12)(rng);
-            const size_t budget = out.size() + (kEntries - out.size()) / std::max(1, kTopFolders - top);
-            out.push_back({"/data/" + MakeName(rng, true) + "_" + std::to_string(top), true});
-            std::vector<std::pair<std::string, int>> stack{{out.back().path, 2}};
-            while (!stack.empty() && out.size() < budget) {
-                auto [folder, depth] = std::move(stack.back());
-                stack.pop_back();
-                names.clear();
-                for (int i = std::uniform_int_distribution<int>(10, 50)(rng); i > 0 && out.size() < budget; --i) {
-                    const bool isFolder = depth + 1 < maxDepth && std::bernoulli_distribution(0.15)(rng);
-                    std::string name = MakeName(rng, isFolder);
-                    while (!names.insert(name).second) name += "_";
-                    out.push_back({folder + "/" + name, isFolder});
-                    if (isFolder) stack.emplace_back(out.back().path, depth + 1);
-                }
-            }
-        }
-        std::vector<std::pair<std::string, size_t>> keys;  // "/" sorts before every byte of a name
-        keys.reserve(out.size());
-        for (size_t i = 0; i < out.size(); ++i) {
-            keys.emplace_back(out[i].path, i);
-            std::replace(keys.back().first.begin(), keys.back().first.end(), '/', '\x01');
-        }
-        std::sort(keys.begin(), keys.end());
-        std::vector<SItem> sorted;
-        sorted.reserve(out.size());
-        for (const auto& k : keys) sorted.push_back(std::move(out[k.second]));
-        return sorted;
+        for (SBenchEntry& e : GenerateBenchTree(kEntries, "/data")) out.push_back({std::move(e.path), e.folder});
+        return out;
     }();
     return items;
 }

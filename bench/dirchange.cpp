@@ -21,37 +21,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "BenchTree.h"
 #include "scan/DirChange.h"
 
 namespace {
 
 constexpr size_t kEntries = 1020000;  // the previous job then holds about 1,000,000
 using Flags = BDirChangeItemFlags;
-
-std::string MakeName(std::mt19937& rng, bool folder) {
-    static const char* const kStems[] = {"src",    "include", "lib",     "bin",     "doc",       "test",    "data",
-                                         "build",  "config",  "images",  "Photos",  "Documents", "cache",   "tmp",
-                                         "backup", "reports", "project", "release", "archive",   "invoice", "meeting",
-                                         "Thumbs", "module",  "package", "resources", "assets",  "scripts", "notes"};
-    static const char* const kExtensions[] = {".txt", ".cpp", ".h",    ".jpg", ".png", ".pdf",  ".log", ".json",
-                                              ".xml", ".so",  ".py",   ".docx", ".gz", ".dat", ".html", ".csv"};
-    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
-    const char* stem = kStems[pick(sizeof(kStems) / sizeof(kStems[0]))];
-    char buffer[96];
-    switch (pick(folder ? 3 : 5)) {
-        case 0: std::snprintf(buffer, sizeof(buffer), "%s", stem); break;
-        case 1: std::snprintf(buffer, sizeof(buffer), "%s_%d", stem, pick(10000)); break;
-        case 2: std::snprintf(buffer, sizeof(buffer), "%s-%d.%d.%d", stem, pick(5), pick(20), pick(100)); break;
-        case 3: std::snprintf(buffer, sizeof(buffer), "IMG_2019%04d_%06d.jpg", pick(1300), pick(1000000)); break;
-        default: {
-            std::string word;
-            const int length = 3 + pick(10);
-            for (int i = 0; i < length; ++i) word.push_back(static_cast<char>('a' + pick(26)));
-            std::snprintf(buffer, sizeof(buffer), "%s%s", word.c_str(), kExtensions[pick(16)]);
-        }
-    }
-    return buffer;
-}
 
 struct Item {
     std::string path;
@@ -60,54 +36,17 @@ struct Item {
     bool current;   // met by this scan
 };
 
-// The items in scan order (pre-order, names sorted), each folder before what it holds.
+// The generated tree in scan order. Files only come and go (one in fifty is new, one in fifty
+// gone); folders stay, so the shape of both jobs is alike.
 const std::vector<Item>& Items() {
     static const std::vector<Item> items = [] {
-        struct Folder {
-            std::string path;
-            int depth;
-        };
-        std::mt19937 rng(20240601);
+        std::mt19937 rng(7);
         std::vector<Item> out;
-        out.reserve(kEntries);
-        std::unordered_set<std::string> names, topNames;
-        constexpr int kTopFolders = 25;
-        for (int top = 0; out.size() < kEntries; ++top) {
-            std::string topName = MakeName(rng, true);
-            while (!topNames.insert(topName).second) topName += "_";
-            const int maxDepth = std::uniform_int_distribution<int>(3, 12)(rng);
-            const size_t budget = out.size() + (kEntries - out.size()) / std::max(1, kTopFolders - top);
-            out.push_back({"/" + topName, true, true, true});
-            std::vector<Folder> stack{{"/" + topName, 1}};
-            while (!stack.empty() && out.size() < budget) {
-                Folder folder = std::move(stack.back());
-                stack.pop_back();
-                const int entries = std::uniform_int_distribution<int>(10, 50)(rng);
-                names.clear();
-                for (int i = 0; i < entries && out.size() < budget; ++i) {
-                    const bool isFolder = folder.depth + 1 < maxDepth && std::bernoulli_distribution(0.15)(rng);
-                    std::string name = MakeName(rng, isFolder);
-                    while (!names.insert(name).second) name += "_";
-                    // Files only come and go; folders stay, so the shape of both jobs is alike.
-                    const int fate = isFolder ? 2 : std::uniform_int_distribution<int>(0, 49)(rng);
-                    out.push_back({folder.path + "/" + name, isFolder, fate != 0, fate != 1});
-                    if (isFolder) stack.push_back({out.back().path, folder.depth + 1});
-                }
-            }
+        for (SBenchEntry& e : GenerateBenchTree(kEntries)) {
+            const int fate = e.folder ? 2 : std::uniform_int_distribution<int>(0, 49)(rng);
+            out.push_back({std::move(e.path), e.folder, fate != 0, fate != 1});
         }
-        // Pre-order: "/" sorts before every byte of a name.
-        std::vector<std::pair<std::string, size_t>> keys;
-        keys.reserve(out.size());
-        for (size_t i = 0; i < out.size(); ++i) {
-            std::string key = out[i].path;
-            std::replace(key.begin(), key.end(), '/', '\x01');
-            keys.emplace_back(std::move(key), i);
-        }
-        std::sort(keys.begin(), keys.end());
-        std::vector<Item> sorted;
-        sorted.reserve(out.size());
-        for (const auto& k : keys) sorted.push_back(std::move(out[k.second]));
-        return sorted;
+        return out;
     }();
     return items;
 }

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "BenchTree.h"
 #include "scan/DirChangeItemFlags.h"
 #include "scan/PathCache.h"
 #include "scan/PathCacheCombineFlags.h"
@@ -24,92 +25,12 @@ constexpr size_t kPaths = 1000000;
 using Flags = BDirChangeItemFlags;
 using Trie = CPathCacheOrderedT<Flags>;
 
-std::string MakeName(std::mt19937& rng, bool folder) {
-    static const char* const kStems[] = {"src",     "include", "lib",     "bin",       "doc",     "test",   "data",
-                                         "build",   "config",  "images",  "Photos",    "Documents", "cache", "tmp",
-                                         "backup",  "reports", "project", "release",   "archive", "invoice", "meeting",
-                                         "Thumbs",  "module",  "package", "resources", "assets",  "scripts", "notes"};
-    static const char* const kExtensions[] = {".txt", ".cpp", ".h", ".jpg", ".png", ".pdf", ".log", ".json",
-                                              ".xml", ".so",  ".py", ".docx", ".gz", ".dat", ".html", ".csv"};
-    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
-    const char* stem = kStems[pick(sizeof(kStems) / sizeof(kStems[0]))];
-    char buffer[96];
-    switch (pick(folder ? 3 : 5)) {
-        case 0:
-            std::snprintf(buffer, sizeof(buffer), "%s", stem);
-            break;
-        case 1:
-            std::snprintf(buffer, sizeof(buffer), "%s_%d", stem, pick(10000));
-            break;
-        case 2:
-            std::snprintf(buffer, sizeof(buffer), "%s-%d.%d.%d", stem, pick(5), pick(20), pick(100));
-            break;
-        case 3:
-            std::snprintf(buffer, sizeof(buffer), "IMG_2019%04d_%06d.jpg", pick(1300), pick(1000000));
-            break;
-        default: {
-            std::string word;
-            const int length = 3 + pick(10);
-            for (int i = 0; i < length; ++i) word.push_back(static_cast<char>('a' + pick(26)));
-            std::snprintf(buffer, sizeof(buffer), "%s%s", word.c_str(), kExtensions[pick(16)]);
-        }
-    }
-    return buffer;
-}
-
-// The items of a generated tree in scan order (pre-order, names sorted).
+// The items of the generated tree in scan order.
 const std::vector<std::string>& ScanOrderPaths() {
     static const std::vector<std::string> paths = [] {
-        // Top-level folders each get a depth limit of 3 to 12 and a share of the paths; each
-        // subtree is grown depth first until its share is used, so every depth is populated.
-        struct Folder {
-            std::string path;
-            int depth;
-        };
-        std::mt19937 rng(20240601);
         std::vector<std::string> out;
-        out.reserve(kPaths);
-        std::unordered_set<std::string> names, topNames;
-        constexpr int kTopFolders = 25;
-        for (int top = 0; out.size() < kPaths; ++top) {
-            std::string topName = MakeName(rng, true);
-            while (!topNames.insert(topName).second) topName += "_";
-            const int maxDepth = std::uniform_int_distribution<int>(3, 12)(rng);
-            const size_t budget = out.size() + (kPaths - out.size()) / std::max(1, kTopFolders - top);
-            out.push_back("/" + topName);
-            std::vector<Folder> stack{{"/" + topName, 1}};
-            while (!stack.empty() && out.size() < budget) {
-                Folder folder = std::move(stack.back());
-                stack.pop_back();
-                const int entries = std::uniform_int_distribution<int>(10, 50)(rng);
-                names.clear();
-                for (int i = 0; i < entries && out.size() < budget; ++i) {
-                    const bool isFolder = folder.depth + 1 < maxDepth && std::bernoulli_distribution(0.15)(rng);
-                    std::string name = MakeName(rng, isFolder);
-                    while (!names.insert(name).second) name += "_";
-                    out.push_back(folder.path + "/" + name);
-                    if (isFolder) stack.push_back({out.back(), folder.depth + 1});
-                }
-            }
-        }
-        // Pre-order: "/" sorts before every byte of a name.
-        std::vector<std::pair<std::string, size_t>> keys;
-        keys.reserve(out.size());
-        for (size_t i = 0; i < out.size(); ++i) {
-            std::string key = out[i];
-            std::replace(key.begin(), key.end(), '/', '\x01');
-            keys.emplace_back(std::move(key), i);
-        }
-        std::sort(keys.begin(), keys.end());
-        int depths[64] = {0};
-        for (const auto& k : keys) ++depths[std::min<size_t>(63, std::count(k.first.begin(), k.first.end(), '\x01'))];
-        std::fprintf(stderr, "Generated %zu paths; by depth:", out.size());
-        for (int d = 1; d < 16; ++d) std::fprintf(stderr, " %d", depths[d]);
-        std::fprintf(stderr, "\n");
-        std::vector<std::string> sorted;
-        sorted.reserve(out.size());
-        for (const auto& k : keys) sorted.push_back(out[k.second]);
-        return sorted;
+        for (SBenchEntry& e : GenerateBenchTree(kPaths)) out.push_back(std::move(e.path));
+        return out;
     }();
     return paths;
 }
@@ -219,7 +140,7 @@ void BM_Walk(benchmark::State& state) {
 void BM_HugeFolderRandomInsert(benchmark::State& state) {
     std::vector<std::string> paths;
     std::mt19937 rng(5);
-    for (size_t i = 0; i < kPaths; ++i) paths.push_back("/huge/" + MakeName(rng, false) + std::to_string(i));
+    for (size_t i = 0; i < kPaths; ++i) paths.push_back("/huge/" + BenchName(rng, false) + std::to_string(i));
     std::shuffle(paths.begin(), paths.end(), rng);
     Insert(state, paths);
 }
