@@ -320,6 +320,7 @@ CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* map
     const Flags fileFlags(Flags::PREVIOUSDIRCHANGE | Flags::PD_FILE);
     CDirChangeFileLineReader reader(file.Get());
     std::string folder, converted, fullPath;
+    Trie::NodePtr folderNode;  // the current folder's node: its files are inserted below it
     for (;;) {
         bool got = false;
         error = reader.ReadLine(got);
@@ -328,9 +329,13 @@ CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* map
         const std::string_view text = reader.Text();
         if (reader.IsFile()) {
             if (!includeFiles) continue;
+            CScanAutoStopWatch watch(m_stopWatch);
+            if (folderNode && m_trie->IsSingleComponent(text)) {
+                error = m_trie->InsertOrUpdateChild<LeaveDataAlone<Flags>>(folderNode, text, fileFlags);
+                if (error.IsSuccess()) continue;
+            }
             fullPath = folder;
             FXPath::Append(fullPath, text).IgnoreError();
-            CScanAutoStopWatch watch(m_stopWatch);
             error = m_trie->Insert(fullPath, fileFlags);
             if (error.IsError())
                 ZYLOG_ERROR("Cannot add file '%s' to container, error=%s", fullPath.c_str(), error.AsString().c_str());
@@ -345,9 +350,12 @@ CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* map
         else
             folder.swap(converted);
         CScanAutoStopWatch watch(m_stopWatch);
+        folderNode.reset();
         error = m_trie->Insert(folder, folderFlags);
         if (error.IsError())
             ZYLOG_ERROR("Cannot add folder '%s' to container, error=%s", folder.c_str(), error.AsString().c_str());
+        else if (m_trie->SearchIgnoreContent(folder, folderNode) != EPathCacheResult::FOUND_EXACT)
+            folderNode.reset();
     }
     if (!std::feof(file.Get()))
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE, "Failed to process to EOF as expected");

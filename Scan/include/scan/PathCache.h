@@ -188,6 +188,38 @@ public:
     }
     CKoError Insert(std::string_view path, const T& value) { return InsertOrUpdate<LeaveDataAlone<T>>(path, value); }
 
+    // InsertOrUpdate of the child `name` of `parent`, a node of this trie: the same result as for
+    // the child's full path, without descending from the root, for loaders that add the many
+    // names of one folder in a row. `name` is one component: not empty and without a delimiter.
+    template <class Policy>
+    CKoError InsertOrUpdateChild(const NodePtr& parent, std::string_view name, const T& value) {
+        if (m_writeProtected)
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_WRITE_PROTECT, "Container is write-protected");
+        const NodePtr* child = parent->m_children.FindEntry(name);
+        if (!child) {
+            try {
+                NodePtr made = Node::MakeChild(name, parent);
+                child = parent->m_children.Insert(std::move(made));
+            } catch (const std::bad_alloc&) {
+                return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Failed to allocate a node, Name=[%.*s]",
+                                               static_cast<int>(name.size()), name.data());
+            }
+        }
+        Node& target = **child;
+        if (!target.IsContentPresent())
+            target.SetData(value);
+        else if constexpr (!std::is_same_v<Policy, LeaveDataAlone<T>>)
+            target.SetData(T(Policy::OnExists(target.m_data, value)));
+        return CKoError::Success();
+    }
+    // True when InsertOrUpdateChild may take `name` as one component.
+    bool IsSingleComponent(std::string_view name) const {
+        if (name.empty()) return false;
+        for (char c : name)
+            if (IsDelimiter(c) || c == '\\' || c == '/') return false;
+        return true;
+    }
+
     // Finds the node of `path`, creating what is missing; a node without content gets a
     // default value. The result is FOUND_EXACT on success.
     CKoError SearchOrInsert(std::string_view path, NodePtr& node, EPathCacheResult& result) {
