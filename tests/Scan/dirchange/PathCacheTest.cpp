@@ -302,6 +302,22 @@ TEST(PathCache, UpdatePolicies) {
     trie.Search("/a", value);
     EXPECT_EQ(value, 5u);
 
+    // Below a held node: the same as through the full path, policy included.
+    NodePtr a;
+    ASSERT_EQ(trie.SearchIgnoreContent("/a", a), R::FOUND_EXACT);
+    ASSERT_TRUE(trie.InsertOrUpdateChild<Sum>(a, "b", 4).IsSuccess());
+    ASSERT_TRUE(trie.InsertOrUpdate<Sum>("/a/b/", 1).IsSuccess());
+    ASSERT_TRUE(trie.InsertOrUpdateChild<Sum>(a, "b", 10).IsSuccess());
+    ASSERT_EQ(trie.Search("/a/b", value), R::FOUND_EXACT);
+    EXPECT_EQ(value, 15u);
+    EXPECT_EQ(a->GetChildren().size(), 1u);
+    EXPECT_TRUE(trie.IsSingleComponent("b c"));
+    EXPECT_FALSE(trie.IsSingleComponent("b/c"));
+    EXPECT_FALSE(trie.IsSingleComponent("\\"));
+    EXPECT_FALSE(trie.IsSingleComponent(""));
+    trie.SetWriteProtected(true);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(trie.InsertOrUpdateChild<Sum>(a, "c", 1), ZyWin32::ERROR_WRITE_PROTECT));
+
     EXPECT_EQ(CombineAffinity::OnExists(0x010001, 0x020005), 0x030001u);
     // Only an affinity byte: kept as it is. Other bits: the new value with the old affinity byte.
     EXPECT_EQ(KeepAffinity::OnExists(0x010000, 0x2), 0x010000u);
