@@ -12,35 +12,6 @@ constexpr const char* kVolume = "Volume";
 constexpr const char* kComponent = "Component";
 constexpr const char* kCollect = "Collect";
 
-// Length of the UTF-8 sequence at `p` when it is one XML character, else 0.
-size_t XmlCharLength(const unsigned char* p, const unsigned char* end) {
-    unsigned char b = p[0];
-    if (b < 0x80) return b >= 0x20 && b != '%' ? 1 : 0;
-    size_t n;
-    char32_t c;
-    if (b >= 0xC2 && b <= 0xDF) {
-        n = 2;
-        c = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        n = 3;
-        c = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        n = 4;
-        c = b & 0x07;
-    } else {
-        return 0;
-    }
-    if (static_cast<size_t>(end - p) < n) return 0;
-    for (size_t i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        c = (c << 6) | (p[i] & 0x3F);
-    }
-    // Overlong forms, surrogates, and the two non-characters XML refuses.
-    if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF))) return 0;
-    if ((c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) return 0;
-    return n;
-}
-
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -180,19 +151,20 @@ std::string EncodeMessageText(std::string_view bytes) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        size_t n = XmlCharLength(p, end);
-        if (n > 0) {
-            out.append(reinterpret_cast<const char*>(p), n);
-            p += n;
+    while (!bytes.empty()) {
+        char32_t c = 0;
+        size_t n = XmlCharLength(bytes, c);
+        // Attribute values lose their controls to white-space normalisation, and "%" is our escape.
+        if (n > 0 && c >= 0x20 && c != '%') {
+            out.append(bytes.substr(0, n));
         } else {
+            const auto b = static_cast<unsigned char>(bytes[0]);
             out.push_back('%');
-            out.push_back(kHex[*p >> 4]);
-            out.push_back(kHex[*p & 0xF]);
-            ++p;
+            out.push_back(kHex[b >> 4]);
+            out.push_back(kHex[b & 0xF]);
+            n = 1;
         }
+        bytes.remove_prefix(n);
     }
     return out;
 }

@@ -38,43 +38,49 @@ bool IsXmlChar(char32_t c) {
     return (c < 0xD800) || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+}  // namespace
+
+size_t XmlCharLength(std::string_view text, char32_t& c) {
+    if (text.empty()) return 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char b = p[0];
+    size_t n;
+    if (b < 0x80) {
+        c = b;
+        return IsXmlChar(c) ? 1 : 0;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+        c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        c = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        c = b & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() < n) return 0;
+    for (size_t i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (p[i] & 0x3F);
+    }
+    // Overlong forms and values past U+10FFFF.
+    if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF))) return 0;
+    return IsXmlChar(c) ? n : 0;
+}
+
+namespace {
+
 // Names and values on their way in. False for malformed UTF-8 and for characters XML cannot carry
 // (NUL and most controls); callers report code 87.
 bool ToXml(std::string_view in, XString& out) {
     out.clear();
     out.reserve(in.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const auto* end = p + in.size();
-    while (p < end) {
-        unsigned char b = *p;
-        if (b < 0x80) {
-            if (!IsXmlChar(b)) return false;
-            out.push_back(static_cast<char16_t>(b));
-            ++p;
-            continue;
-        }
-        int extra;
-        char32_t c;
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-            c = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            c = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            c = b & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p <= extra) return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            c = (c << 6) | (p[i] & 0x3F);
-        }
-        // Overlong forms and values past U+10FFFF.
-        if ((extra == 2 && c < 0x800) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF))) return false;
-        if (!IsXmlChar(c)) return false;
+    while (!in.empty()) {
+        char32_t c = 0;
+        const size_t n = XmlCharLength(in, c);
+        if (n == 0) return false;
         if (c >= 0x10000) {
             c -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
@@ -82,7 +88,7 @@ bool ToXml(std::string_view in, XString& out) {
         } else {
             out.push_back(static_cast<char16_t>(c));
         }
-        p += extra + 1;
+        in.remove_prefix(n);
     }
     return true;
 }

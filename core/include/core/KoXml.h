@@ -20,9 +20,15 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/KoError.h"
+
+// The length (1 to 4) of the UTF-8 sequence that starts `text` when it encodes one character an
+// XML document can hold, else 0 (malformed or overlong UTF-8, surrogates, NUL and most controls).
+// The character is left in `c`.
+size_t XmlCharLength(std::string_view text, char32_t& c);
 
 class CKoXNode;
 class CKoXDom;
