@@ -58,20 +58,36 @@ size_t Decode(const char* src, size_t n, char* dst, bool& decodedAny) {
 
 }  // namespace
 
-std::string escapeFileName(const char* name) {
+namespace {
+bool EncodeAllSetting() {
     static const bool encodeAll = ReadEncodeAllSetting();
-    return escapeFileName(name, encodeAll);
+    return encodeAll;
 }
+}  // namespace
+
+std::string escapeFileName(const char* name) { return escapeFileName(name, EncodeAllSetting()); }
 
 std::string escapeFileName(const char* name, bool encodeAllSpecialSymbols) {
-    if (!name) return std::string();
+    std::string out;
+    escapeFileName(name, encodeAllSpecialSymbols, out);
+    return out;
+}
+
+void escapeFileName(const char* name, std::string& out) { escapeFileName(name, EncodeAllSetting(), out); }
+
+void escapeFileName(const char* name, bool encodeAllSpecialSymbols, std::string& out) {
+    out.clear();
+    if (!name) return;
     const EscapeTable& table = encodeAllSpecialSymbols ? kAll : kBasic;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
     size_t length = 0, escapes = 0;
     for (; p[length]; ++length) escapes += table[p[length]];
     try {
-        if (escapes == 0) return std::string(name, length);
-        std::string out(length + 2 * escapes, '\0');
+        if (escapes == 0) {
+            out.assign(name, length);
+            return;
+        }
+        out.resize(length + 2 * escapes);
         char* o = out.data();
         for (size_t i = 0; i < length; ++i) {
             unsigned char c = p[i];
@@ -83,7 +99,6 @@ std::string escapeFileName(const char* name, bool encodeAllSpecialSymbols) {
                 *o++ = static_cast<char>(c);
             }
         }
-        return out;
     } catch (const std::bad_alloc&) {
         throw ZyException("Not enough memory to allocate file name buffer");
     }

@@ -15,7 +15,10 @@
 
 namespace {
 
-bool AsRoot() { return ::geteuid() == 0; }
+bool AsRoot() {
+    static const bool root = ::geteuid() == 0;
+    return root;
+}
 
 std::string SystemText(int err) {
     char buffer[256];

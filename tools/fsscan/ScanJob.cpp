@@ -213,7 +213,7 @@ CKoError CScanJob::Impl::LoadPreviousDirChange() {
 CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
     (void)descend;
     ++summary.seen;
-    escaped = escapeFileName(item->GetPath().c_str());
+    escapeFileName(item->GetPath().c_str(), escaped);
     const SItemStat& st = item->Stat();
 
     if (item->IsFolder()) {

@@ -10,6 +10,9 @@
 std::string escapeFileName(const char* name);
 // The same with the setting given explicitly.
 std::string escapeFileName(const char* name, bool encodeAllSpecialSymbols);
+// Both into `out`, whose capacity is reused: for callers that escape every item of a walk.
+void escapeFileName(const char* name, std::string& out);
+void escapeFileName(const char* name, bool encodeAllSpecialSymbols, std::string& out);
 
 // Replaces every "%" followed by two hexadecimal digits (either case) by that byte; any other "%"
 // stays as it is.

@@ -82,3 +82,15 @@ TEST(CollectFileEncode, HelpersForChecksAndLogs) {
 }
 
 }  // namespace
+
+namespace {
+TEST(CollectFileEncode, EscapingIntoABufferReplacesItsContent) {
+    std::string out = "left over from the previous item";
+    escapeFileName("a|b", false, out);
+    EXPECT_EQ(out, "a%7Cb");
+    escapeFileName("plain", false, out);
+    EXPECT_EQ(out, "plain");
+    escapeFileName(nullptr, false, out);
+    EXPECT_EQ(out, "");
+}
+}  // namespace
