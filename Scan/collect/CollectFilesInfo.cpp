@@ -209,14 +209,7 @@ CKoError CCollectFilesInfoPrivate::SaveToFile(const std::string& path) const {
 // CCollectFilesInfo ------------------------------------------------------------------------------
 
 CKoError CCollectFilesInfo::CreateCollectFileInfo(std::shared_ptr<CCollectFilesInfo>& out) {
-    std::shared_ptr<CCollectFilesInfo> info(new (std::nothrow) CCollectFilesInfo());
-    if (!info)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY,
-                                       "Cannot allocate a collect files description");
-    CKoError e = info->Initialize();
-    if (e.IsError()) return e.Push(ZY_HERE);
-    out = std::move(info);
-    return CKoError::Success();
+    return CreateInitializedCollectFilesInfo(out, [] { return new (std::nothrow) CCollectFilesInfo(); });
 }
 
 CCollectFilesInfo::~CCollectFilesInfo() = default;

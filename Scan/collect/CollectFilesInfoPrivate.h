@@ -1,12 +1,15 @@
 // The data of a collect-files description, shared by the plain and the cloud variant.
 #pragma once
 
+#include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "agent/FileScanMessages.h"
+#include "scan/CollectFilesInfo.h"
 #include "core/KoError.h"
 #include "core/Sync.h"
 
@@ -45,3 +48,17 @@ class CCollectFilesInfoSolrCloudPrivate : public CCollectFilesInfoPrivate {
 public:
     std::vector<FileScan::SolrCloudEntity> m_entities;
 };
+
+// Allocates a description without throwing and initialises it: the one way both description
+// classes are made. `make` is `new (std::nothrow)` of the class, written where its constructor
+// is accessible.
+template <class Make>
+CKoError CreateInitializedCollectFilesInfo(std::shared_ptr<CCollectFilesInfo>& out, Make make) {
+    std::shared_ptr<CCollectFilesInfo> info(make());
+    if (!info)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Cannot allocate a collect files description");
+    CKoError e = info->Initialize();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    out = std::move(info);
+    return CKoError::Success();
+}

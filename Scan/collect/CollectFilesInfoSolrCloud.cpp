@@ -45,14 +45,7 @@ CKoError WriteMetadata(const std::vector<FileScan::SolrCloudEntity>& entities, c
 }  // namespace
 
 CKoError CCollectFilesInfoSolrCloud::CreateCollectFileInfo(std::shared_ptr<CCollectFilesInfo>& out) {
-    std::shared_ptr<CCollectFilesInfo> info(new (std::nothrow) CCollectFilesInfoSolrCloud());
-    if (!info)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY,
-                                       "Cannot allocate a collect files description");
-    CKoError e = info->Initialize();
-    if (e.IsError()) return e.Push(ZY_HERE);
-    out = std::move(info);
-    return CKoError::Success();
+    return CreateInitializedCollectFilesInfo(out, [] { return new (std::nothrow) CCollectFilesInfoSolrCloud(); });
 }
 
 CKoError CCollectFilesInfoSolrCloud::CreateCollectFilesInfoPrivate() {
