@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "scan/ContentMapper.h"
-#include "scan/ProxyContentMapper.h"
+#include "scan/content/ContentMapper.h"
+#include "scan/content/ProxyContentMapper.h"
+#include "scan/content/LiveSyncRepContentMapper.h"
 
 namespace {
 std::atomic<long long> g_allocations{0};

@@ -11,8 +11,9 @@
 #include <string>
 
 #include "agent/PlatformServices.h"
-#include "scan/CollectFileReader.h"
-#include "scan/CollectLineFormatter.h"
+#include "scan/collect/CollectFileReader.h"
+#include "scan/collect/CollectLineFormatter.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
 
 namespace {
 

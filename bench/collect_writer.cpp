@@ -24,7 +24,8 @@
 #include <vector>
 
 #include "BenchTree.h"
-#include "scan/BasicCollectFile.h"
+#include "scan/collect/BasicCollectFile.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
 
 namespace {
 

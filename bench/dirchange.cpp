@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "BenchTree.h"
-#include "scan/DirChange.h"
+#include "scan/dirchange/DirChange.h"
 
 namespace {
 

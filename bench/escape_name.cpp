@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/CollectFileEncode.h"
+#include "scan/Unix/CollectFileEncode.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "BenchTree.h"
-#include "scan/DirChangeItemFlags.h"
-#include "scan/PathCache.h"
-#include "scan/PathCacheCombineFlags.h"
+#include "scan/dirchange/DirChangeItemFlags.h"
+#include "scan/dirchange/PathCache.h"
+#include "scan/dirchange/PathCacheCombineFlags.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scan/CollectFileEncode.h"
+#include "scan/Unix/CollectFileEncode.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "scan/AncestorItemInfoFactory.h"
+#include "scan/collect/AncestorItemInfoFactory.h"
 
 CAncestorItemInfoFactory::~CAncestorItemInfoFactory() = default;
 

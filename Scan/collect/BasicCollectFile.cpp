@@ -1,4 +1,4 @@
-#include "scan/BasicCollectFile.h"
+#include "scan/collect/BasicCollectFile.h"
 
 #include <fcntl.h>
 #include <stdio_ext.h>
@@ -18,7 +18,8 @@
 #include "core/File.h"
 #include "core/Path.h"
 #include "core/TimeStamp.h"
-#include "scan/PathCache.h"
+#include "scan/dirchange/PathCache.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
 
 namespace {
 

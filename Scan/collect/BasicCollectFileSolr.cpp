@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "core/LogWriter.h"
-#include "scan/BasicCollectFile.h"
+#include "scan/collect/BasicCollectFileSolr.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
 
 namespace {
 

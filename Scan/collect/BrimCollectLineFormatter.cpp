@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "scan/CollectLineFormatter.h"
+#include "scan/collect/BrimCollectLineFormatter.h"
 
 CBrimCollectLineFormatter::CBrimCollectLineFormatter() = default;
 

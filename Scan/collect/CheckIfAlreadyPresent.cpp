@@ -1,4 +1,4 @@
-#include "scan/CheckIfAlreadyPresent.h"
+#include "scan/collect/CheckIfAlreadyPresent.h"
 
 CCheckIfAlreadyPresent::~CCheckIfAlreadyPresent() = default;
 

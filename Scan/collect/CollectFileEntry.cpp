@@ -1,4 +1,4 @@
-#include "scan/CollectFileEntry.h"
+#include "scan/collect/CollectFileEntry.h"
 
 #include "core/Path.h"
 

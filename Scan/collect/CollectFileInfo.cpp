@@ -1,5 +1,5 @@
 #include "core/StringUtil.h"
-#include "scan/CollectInfoManager.h"
+#include "scan/collect/CollectInfoManager.h"
 
 bool CollectFileInfo::Initialize(int32_t id, const std::string& name, _FSB_CTRL_COLLECT_FILE_TYPE type,
                                  int64_t startOffset, _COLLECT_FILE_PROCESSING_CONTEXT context, CSTATE state) {

@@ -1,4 +1,4 @@
-#include "scan/CollectFileReader.h"
+#include "scan/collect/CollectFileReader.h"
 
 #include <cstdlib>
 #include <cstring>

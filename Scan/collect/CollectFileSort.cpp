@@ -1,4 +1,4 @@
-#include "scan/CollectFileSort.h"
+#include "scan/collect/CollectFileSort.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "scan/CollectFileThreadAssigner.h"
+#include "scan/collect/CollectFileThreadAssigner.h"
 
 #include <limits>
 #include <queue>
@@ -6,7 +6,7 @@
 
 #include "core/LogWriter.h"
 #include "core/StringUtil.h"
-#include "scan/RestartMapFileHandler.h"
+#include "scan/jobstate/RestartMapFileHandler.h"
 
 // Collect ------------------------------------------------------------------------------------
 

@@ -1,4 +1,4 @@
-#include "scan/CollectFilesInfo.h"
+#include "scan/collect/CollectFilesInfo.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "agent/FileScanMessages.h"
-#include "scan/CollectFilesInfo.h"
+#include "scan/collect/CollectFilesInfo.h"
 #include "core/KoError.h"
 #include "core/Sync.h"
 

@@ -5,7 +5,7 @@
 #include "CollectFilesInfoPrivate.h"
 #include "core/KoXml.h"
 #include "core/LogWriter.h"
-#include "scan/CollectFilesInfo.h"
+#include "scan/collect/CollectFilesInfoSolrCloud.h"
 
 namespace {
 

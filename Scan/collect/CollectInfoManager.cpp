@@ -1,4 +1,4 @@
-#include "scan/CollectInfoManager.h"
+#include "scan/collect/CollectInfoManager.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,7 +7,7 @@
 
 #include "core/LogWriter.h"
 #include "core/StringUtil.h"
-#include "scan/RestartMapFileHandler.h"
+#include "scan/jobstate/RestartMapFileHandler.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scan/CollectLineFormatter.h"
+#include "scan/collect/CollectLineFormatter.h"
 
 #include <charconv>
 

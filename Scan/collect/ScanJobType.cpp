@@ -1,4 +1,4 @@
-#include "scan/ScanJobType.h"
+#include "scan/collect/ScanJobType.h"
 
 namespace {
 #define ZY_SCAN_JOB_TYPE(name) {EScanJobType::name, #name}

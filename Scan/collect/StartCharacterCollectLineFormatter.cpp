@@ -2,7 +2,7 @@
 #include "core/Path.h"
 #include "core/ScanMisc.h"
 #include "core/TimeStamp.h"
-#include "scan/CollectLineFormatter.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
 
 namespace {
 

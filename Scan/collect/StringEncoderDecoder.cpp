@@ -1,4 +1,4 @@
-#include "scan/StringEncoderDecoder.h"
+#include "scan/collect/StringEncoderDecoder.h"
 
 CStringEncoderDecoder::~CStringEncoderDecoder() = default;
 

@@ -1,4 +1,4 @@
-#include "scan/ContentMapper.h"
+#include "scan/content/ContentMapper.h"
 
 #include <unistd.h>
 

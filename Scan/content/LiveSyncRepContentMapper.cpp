@@ -1,4 +1,4 @@
-#include "scan/ContentMapper.h"
+#include "scan/content/LiveSyncRepContentMapper.h"
 
 int CLiveSyncRepContentMapper::AddContentMapEntry(const std::string& hostPath, const std::string& proxyPath,
                                                   unsigned int /*flags*/) {

@@ -1,4 +1,4 @@
-#include "scan/ProxyContentMapper.h"
+#include "scan/content/ProxyContentMapper.h"
 
 #include <algorithm>
 #include <cstring>

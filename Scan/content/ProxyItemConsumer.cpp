@@ -1,4 +1,4 @@
-#include "scan/ProxyItemConsumer.h"
+#include "scan/content/ProxyItemConsumer.h"
 
 CProxyItemConsumer::~CProxyItemConsumer() = default;
 

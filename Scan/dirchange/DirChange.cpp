@@ -1,4 +1,4 @@
-#include "scan/DirChange.h"
+#include "scan/dirchange/DirChange.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,9 +10,10 @@
 #include "core/ScanMisc.h"
 #include "core/StringUtil.h"
 #include "core/TimeStamp.h"
-#include "scan/ContentMapper.h"
-#include "scan/DirChangeFileFormat.h"
-#include "scan/PathCacheCombineFlags.h"
+#include "scan/content/ContentMapper.h"
+#include "scan/dirchange/DirChangeFileFormat.h"
+#include "scan/dirchange/PathCacheCombineFlags.h"
+#include "scan/dirchange/DirChangeFileLineReader.h"
 
 namespace {
 

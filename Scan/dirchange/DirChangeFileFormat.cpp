@@ -1,11 +1,11 @@
-#include "scan/DirChangeFileFormat.h"
+#include "scan/dirchange/DirChangeFileFormat.h"
 
 #include <cstring>
 
 #include "core/Path.h"
 #include "core/ScanMisc.h"
 #include "core/StringUtil.h"
-#include "scan/CollectFileEncode.h"
+#include "scan/Unix/CollectFileEncode.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "scan/DirChangeFileFormat.h"
+#include "scan/dirchange/DirChangeFileLineReader.h"
 
 CKoError CFileLineSource::Read(char* buffer, size_t size, size_t& got) {
     got = std::fread(buffer, 1, size, m_file);

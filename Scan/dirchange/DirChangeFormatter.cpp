@@ -1,8 +1,8 @@
-#include "scan/DirChangeFormatter.h"
+#include "scan/dirchange/DirChangeFormatter.h"
 
 #include <cstdio>
 
-#include "scan/DirChangeItem.h"
+#include "scan/dirchange/DirChangeItemData.h"
 
 std::string CFlatFileIndexFormatter::GetFormattedData(const FVBasePtr& /*item*/) const { return std::string(); }
 

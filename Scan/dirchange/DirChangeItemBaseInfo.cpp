@@ -1,5 +1,5 @@
 #include "core/StringUtil.h"
-#include "scan/DirChangeItem.h"
+#include "scan/dirchange/DirChangeItemBaseInfo.h"
 
 bool CDirChangeItemBaseInfo::ParseBaseField(const std::string& element) {
     if (!FXString::MatchLeftNoCase(element, "<D>")) return false;

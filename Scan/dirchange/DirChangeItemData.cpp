@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "core/StringUtil.h"
-#include "scan/DirChangeItem.h"
+#include "scan/dirchange/DirChangeItemData.h"
 
 bool CDirChangeItemData::ParseDataField(const std::string& element) {
     if (element.size() < 4 || element[0] != '<') return false;

@@ -1,4 +1,4 @@
-#include "scan/DirChangeItemFlags.h"
+#include "scan/dirchange/DirChangeItemFlags.h"
 
 #include "core/LogWriter.h"
 

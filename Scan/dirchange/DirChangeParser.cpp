@@ -1,8 +1,8 @@
-#include "scan/DirChangeParser.h"
+#include "scan/dirchange/DirChangeParser.h"
 
 #include <new>
 
-#include "scan/DirChangeItem.h"
+#include "scan/dirchange/DirChangeItemData.h"
 
 CKoError CFlatFileIndexParser::GetItemInfo(FVBasePtr& /*item*/, const std::vector<std::string>& /*fields*/) {
     return CKoError::Success();

@@ -1,4 +1,4 @@
-#include "scan/DirChangeFileFormat.h"
+#include "scan/dirchange/FlatDirChangeLineReader.h"
 
 CFlatDirChangeLineReader::CFlatDirChangeLineReader(CLineSource& source, uint64_t offset, size_t bufferSize)
     : m_source(source), m_buffer(bufferSize) {

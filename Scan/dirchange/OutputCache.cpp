@@ -1,4 +1,4 @@
-#include "scan/OutputCache.h"
+#include "scan/dirchange/OutputCache.h"
 
 #include <stdio.h>
 
@@ -79,6 +79,7 @@ std::shared_ptr<OutputCache> OutputCache::newOutputCache(OutputCache_Mode mode) 
 OutputCacheDirChangeImpl::OutputCacheDirChangeImpl(OutputCache_Mode mode) : m_mode(mode) {
     long long value = 1;
     if (ZYPlatformInfo::getNumber("FileSystemAgent", "nCacheNames", value).IsSuccess()) m_cacheNames = value != 0;
+    // "Cahce" is deliberate: log readers search for this exact text.
     ZYLOG(kLookupLevel, "DirChangeCahce: name caching is %s", m_cacheNames ? "enabled" : "disabled");
 }
 

@@ -1,4 +1,4 @@
-#include "scan/XDirChange.h"
+#include "scan/dirchange/XDirChange.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scan/RestartMapFileHandler.h"
+#include "scan/jobstate/RestartMapFileHandler.h"
 
 #include <sys/types.h>
 
@@ -19,6 +19,7 @@
 namespace {
 
 constexpr const char* kFullMapName = "CollectMap_Tot.zyf";
+// "lnc" (lower-case L) is deliberate: it is the name earlier jobs left on disk.
 constexpr const char* kIncMapName = "CollectMap_lnc.zyf";
 constexpr const char* kFullNumColPrefix = "NumColTot";
 constexpr const char* kIncNumColPrefix = "NumColInc";

@@ -19,11 +19,11 @@
 #include "core/Path.h"
 #include "core/Sync.h"
 #include "core/TimeStamp.h"
-#include "scan/CollectFileReader.h"
-#include "scan/CollectFilesInfo.h"
-#include "scan/CollectInfoManager.h"
-#include "scan/RestartMapFileHandler.h"
-#include "scan/ScanErrorFile.h"
+#include "scan/collect/CollectFileReader.h"
+#include "scan/collect/CollectFilesInfo.h"
+#include "scan/collect/CollectInfoManager.h"
+#include "scan/jobstate/RestartMapFileHandler.h"
+#include "scan/jobstate/ScanErrorFileHandler.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "CollectLine.h"
 
-#include "scan/CollectFileEncode.h"
+#include "scan/Unix/CollectFileEncode.h"
 
 bool ParseCollectLine(std::string_view name, SCollectLine& out) {
     out.kind = ECollectLineKind::Item;

@@ -5,7 +5,7 @@
 #include "core/File.h"
 #include "core/KoXml.h"
 #include "core/Path.h"
-#include "scan/CollectFileEncode.h"
+#include "scan/Unix/CollectFileEncode.h"
 
 namespace {
 CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str()); }

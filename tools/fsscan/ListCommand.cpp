@@ -6,7 +6,7 @@
 #include "CommandLine.h"
 #include "JobState.h"
 #include "core/Path.h"
-#include "scan/CollectFileReader.h"
+#include "scan/collect/CollectFileReader.h"
 
 namespace {
 

@@ -19,11 +19,12 @@
 #include "core/Path.h"
 #include "core/Sync.h"
 #include "core/TimeStamp.h"
-#include "scan/BasicCollectFile.h"
-#include "scan/CollectFileEncode.h"
-#include "scan/CollectFilesInfo.h"
-#include "scan/CollectLineFormatter.h"
-#include "scan/DirChange.h"
+#include "scan/collect/BasicCollectFile.h"
+#include "scan/Unix/CollectFileEncode.h"
+#include "scan/collect/CollectFilesInfo.h"
+#include "scan/collect/CollectLineFormatter.h"
+#include "scan/dirchange/DirChange.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "scan/CollectFileEncode.h"
+#include "scan/Unix/CollectFileEncode.h"
 #include "support/TestSupport.h"
 
 namespace {

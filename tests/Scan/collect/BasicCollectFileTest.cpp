@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "core/Path.h"
-#include "scan/BasicCollectFile.h"
-#include "scan/CollectFileEncode.h"
-#include "scan/CollectFileReader.h"
+#include "scan/collect/BasicCollectFile.h"
+#include "scan/Unix/CollectFileEncode.h"
+#include "scan/collect/CollectFileReader.h"
 #include "support/TestSupport.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
+#include "scan/collect/BasicCollectFileSolr.h"
 
 namespace {
 

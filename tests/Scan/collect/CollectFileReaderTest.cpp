@@ -6,7 +6,7 @@
 
 #include "agent/PlatformServices.h"
 #include "core/StringUtil.h"
-#include "scan/CollectFileReader.h"
+#include "scan/collect/CollectFileReader.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "scan/CollectFileSort.h"
+#include "scan/collect/CollectFileSort.h"
 #include "support/TestSupport.h"
 
 namespace {

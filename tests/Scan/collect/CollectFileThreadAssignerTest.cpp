@@ -3,8 +3,8 @@
 #include <set>
 
 #include "core/LogWriter.h"
-#include "scan/CollectFileThreadAssigner.h"
-#include "scan/RestartMapFileHandler.h"
+#include "scan/collect/CollectFileThreadAssigner.h"
+#include "scan/jobstate/RestartMapFileHandler.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -5,9 +5,10 @@
 
 #include "core/File.h"
 #include "core/KoXml.h"
-#include "scan/CollectFilesInfo.h"
-#include "scan/CollectInfoManager.h"
+#include "scan/collect/CollectFilesInfo.h"
+#include "scan/collect/CollectInfoManager.h"
 #include "support/TestSupport.h"
+#include "scan/collect/CollectFilesInfoSolrCloud.h"
 
 namespace {
 

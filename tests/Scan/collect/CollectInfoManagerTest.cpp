@@ -4,8 +4,8 @@
 #include <set>
 #include <tuple>
 
-#include "scan/CollectInfoManager.h"
-#include "scan/RestartMapFileHandler.h"
+#include "scan/collect/CollectInfoManager.h"
+#include "scan/jobstate/RestartMapFileHandler.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "scan/CollectInfoManager.h"
+#include "scan/collect/CollectInfoManager.h"
 
 namespace {
 

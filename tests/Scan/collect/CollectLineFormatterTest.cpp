@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "scan/CollectLineFormatter.h"
-#include "scan/StringEncoderDecoder.h"
+#include "scan/collect/CollectLineFormatter.h"
+#include "scan/collect/StringEncoderDecoder.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
+#include "scan/collect/BrimCollectLineFormatter.h"
 
 namespace {
 

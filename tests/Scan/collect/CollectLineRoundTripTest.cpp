@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "agent/PlatformServices.h"
-#include "scan/CollectFileEncode.h"
-#include "scan/CollectFileReader.h"
-#include "scan/CollectLineFormatter.h"
+#include "scan/Unix/CollectFileEncode.h"
+#include "scan/collect/CollectFileReader.h"
+#include "scan/collect/CollectLineFormatter.h"
 #include "support/TestSupport.h"
+#include "scan/collect/StartCharacterCollectLineFormatter.h"
+#include "scan/collect/BrimCollectLineFormatter.h"
 
 namespace {
 

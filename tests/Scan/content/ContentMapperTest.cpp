@@ -5,8 +5,9 @@
 #include <cstring>
 #include <random>
 
-#include "scan/ContentMapper.h"
+#include "scan/content/ContentMapper.h"
 #include "support/TestSupport.h"
+#include "scan/content/LiveSyncRepContentMapper.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "scan/ProxyContentMapper.h"
+#include "scan/content/ProxyContentMapper.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "scan/ProxyContentMapper.h"
-#include "scan/ProxyItemConsumer.h"
+#include "scan/content/ProxyContentMapper.h"
+#include "scan/content/ProxyItemConsumer.h"
 
 namespace {
 

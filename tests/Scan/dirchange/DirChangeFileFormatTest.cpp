@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "core/File.h"
-#include "scan/DirChangeFileFormat.h"
-#include "scan/DirChangeParser.h"
-#include "scan/DirChangeItem.h"
+#include "scan/dirchange/DirChangeFileFormat.h"
+#include "scan/dirchange/DirChangeParser.h"
+#include "scan/dirchange/DirChangeItemData.h"
 #include "support/TestSupport.h"
+#include "scan/dirchange/FlatDirChangeLineReader.h"
+#include "scan/dirchange/DirChangeFileLineReader.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "core/StringUtil.h"
-#include "scan/DirChangeFormatter.h"
-#include "scan/DirChangeItem.h"
-#include "scan/DirChangeItemFlags.h"
-#include "scan/DirChangeParser.h"
-#include "scan/PathCache.h"
-#include "scan/PathCacheCombineFlags.h"
+#include "scan/dirchange/DirChangeFormatter.h"
+#include "scan/dirchange/DirChangeItemData.h"
+#include "scan/dirchange/DirChangeItemFlags.h"
+#include "scan/dirchange/DirChangeParser.h"
+#include "scan/dirchange/PathCache.h"
+#include "scan/dirchange/PathCacheCombineFlags.h"
 
 namespace {
 

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "core/File.h"
-#include "scan/ContentMapper.h"
-#include "scan/DirChange.h"
-#include "scan/PathCacheCombineFlags.h"
+#include "scan/content/ContentMapper.h"
+#include "scan/dirchange/DirChange.h"
+#include "scan/dirchange/PathCacheCombineFlags.h"
 #include "support/TestSupport.h"
+#include "scan/content/LiveSyncRepContentMapper.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/TimeStamp.h"
-#include "scan/DirChange.h"
+#include "scan/dirchange/DirChange.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "scan/OutputCache.h"
-#include "scan/XDirChange.h"
+#include "scan/dirchange/OutputCache.h"
+#include "scan/dirchange/XDirChange.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/FSLRUCache.h"
-#include "scan/PathCache.h"
+#include "scan/dirchange/FSLRUCache.h"
+#include "scan/dirchange/PathCache.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/LogWriter.h"
-#include "scan/PathCache.h"
+#include "scan/dirchange/PathCache.h"
 
 // Counts every allocation of the test program, so a test can show that searches allocate nothing.
 static std::atomic<long> g_allocations{0};

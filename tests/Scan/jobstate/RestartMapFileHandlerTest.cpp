@@ -8,7 +8,7 @@
 #include <random>
 
 #include "core/File.h"
-#include "scan/RestartMapFileHandler.h"
+#include "scan/jobstate/RestartMapFileHandler.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "scan/FVBase.h"
+#include "scan/dirchange/FVBase.h"
 
 // Writes no fields: lines carry only names.
 class CFlatFileIndexFormatter {

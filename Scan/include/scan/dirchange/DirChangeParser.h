@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/KoError.h"
-#include "scan/FVBase.h"
+#include "scan/dirchange/FVBase.h"
 
 // Builds no item: `item` is left empty.
 class CFlatFileIndexParser {

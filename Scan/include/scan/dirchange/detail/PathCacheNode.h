@@ -18,7 +18,7 @@
 #include <string_view>
 #include <utility>
 
-#include "scan/PathCacheChildMap.h"
+#include "scan/dirchange/detail/PathCacheChildMap.h"
 
 // The flag word of a trie node.
 class BPathCacheNodeFlags {

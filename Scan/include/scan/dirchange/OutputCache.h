@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "scan/PathCache.h"
+#include "scan/dirchange/PathCache.h"
 
 enum OutputCache_Mode {
     OUTPUT_CACHE_FOLDERS = 0,            // folders only; questions about files answer for the folder

@@ -21,8 +21,8 @@
 
 #include "core/KoError.h"
 #include "core/LogWriter.h"
-#include "scan/PathCacheCallbacks.h"
-#include "scan/PathCacheNode.h"
+#include "scan/dirchange/PathCacheCallbacks.h"
+#include "scan/dirchange/detail/PathCacheNode.h"
 
 // The outcome of a trie search.
 class EPathCacheResult {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/ContentMapper.h"
+#include "scan/content/ContentMapper.h"
 
 // Configured whole by SetSourceToLocalMap from pairs of base paths (source -> local). Both key
 // lists are kept in descending byte order, so the first key that matches a path is the most

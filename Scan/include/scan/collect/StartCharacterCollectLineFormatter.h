@@ -1,47 +1,13 @@
-// Formatters that turn a collect entry into one collect-file line (without its line feed).
-//
-// Line: [3 start characters] path ["?"] ["*"number] {"|" field} where a field is "<KEY>value"
-// (a tag), "%..." (well-known-folder metadata) or opaque index metadata. The writer owns the file
-// and appends the line feed.
+// Collect lines with start characters, short and extended forms.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "scan/CollectFileEntry.h"
-#include "scan/ScanJobType.h"
-
-// The plain form: path, "?" when not counted, then the formatter's metadata.
-class CCollectLineFormatter {
-public:
-    CCollectLineFormatter() = default;
-    virtual ~CCollectLineFormatter();
-
-    virtual std::string GetFormattedLine(const CCollectFileFileEntry& entry);
-    virtual std::string GetFormattedLine(const CCollectFileFolderEntry& entry);
-    // The formatter's own tags as one text (empty here): what AppendMetadata appends. Derived
-    // formatters override AppendMetadata, through which lines get their tags in place.
-    virtual std::string GetMetadata() const;
-
-    // "|<key>", "|<key>value", "|<key>" and a number, "|text". They use no state of the formatter.
-    virtual void AddMetadata(std::string& line, const std::string& key) const;
-    virtual void AddMetadata(std::string& line, const std::string& key, const std::string& value) const;
-    virtual void AddMetadata(std::string& line, const std::string& key, int value) const;
-    virtual void AddMetadata(std::string& line, const std::string& key, long long value) const;
-    virtual void AddMetadata(std::string& line, const std::string& key, unsigned long long value) const;
-    virtual void AddMetadataRaw(std::string& line, const std::string& text) const;
-
-protected:
-    CCollectLineFormatter(const CCollectLineFormatter&) = default;
-    CCollectLineFormatter& operator=(const CCollectLineFormatter&) = default;
-
-    // Appends what GetMetadata returns, without building a separate string.
-    virtual void AppendMetadata(std::string& line) const;
-
-private:
-    std::string FormatPlainLine(const CCollectFileEntry& entry) const;
-};
+#include "scan/collect/CollectFileEntry.h"
+#include "scan/collect/CollectLineFormatter.h"
+#include "scan/collect/ScanJobType.h"
 
 // Settings shared by the start-character formatters of one scan.
 struct CStartCharacterCommonInfo {
@@ -135,59 +101,4 @@ private:
     int32_t m_folderDepth = 0;
     std::string m_tagsToBePreserved;
     std::string m_jobResultsDir;
-};
-
-// The endpoint-sync variant: adds the sync tags (moves, real path, parent GUID, change kinds, ...).
-class CBrimCollectLineFormatter : public CStartCharacterCollectLineFormatter {
-public:
-    CBrimCollectLineFormatter();
-    CBrimCollectLineFormatter(const CStartCharacterCommonInfoPtr& commonInfo, bool dontResetArchiveBit,
-                              bool underMountPoint);
-    CBrimCollectLineFormatter(const CStartCharacterCommonInfoPtr& commonInfo, char first, char second, char third);
-    ~CBrimCollectLineFormatter() override;
-    CBrimCollectLineFormatter(const CBrimCollectLineFormatter&) = default;
-    CBrimCollectLineFormatter& operator=(const CBrimCollectLineFormatter&) = default;
-
-    std::string GetFormattedLine(const CCollectFileFileEntry& entry) override;
-    std::string GetFormattedLine(const CCollectFileFolderEntry& entry) override;
-
-    void SetBrimMoved(bool value) { m_moved = value; }
-    void SetBrimDeleteAfterBackup(bool value) { m_deleteAfterBackup = value; }
-    void SetBrimRealPath(const std::string& value) { m_realPath = value; }
-    void SetBrimParentGuid(const std::string& value) { m_parentGuid = value; }
-    void SetUsn(long long value) { m_usn = value; }
-    void SetBrimNew(bool value) { m_new = value; }
-    void SetBrimUnderNew(bool value) { m_underNew = value; }
-    void SetBrimReplaced(bool value) { m_replaced = value; }
-    void SetFileSize(long long value) { m_fileSize = value; }
-    void SetFRN(unsigned long long value) { m_frn = value; }
-    void SetMTime(long long value) { m_mtime = value; }
-    void SetMetadataFile(const std::string& value) { m_metadataFile = value; }
-    void SetPxDataOffset(const std::string& value) { m_pxDataOffset = value; }
-    void SetPxDataSize(const std::string& value) { m_pxDataSize = value; }
-
-    // The depth of the last line's path (number of "/" less a trailing one).
-    int GetDepth() const { return m_depth; }
-
-protected:
-    void AppendMetadata(std::string& line) const override;
-
-private:
-    void UpdateDepth(const std::string& fullPath);
-
-    bool m_moved = false;
-    bool m_deleteAfterBackup = false;
-    std::string m_realPath;
-    std::string m_parentGuid;
-    long long m_usn = 0;
-    int32_t m_depth = 0;
-    bool m_new = false;
-    bool m_underNew = false;
-    bool m_replaced = false;
-    long long m_fileSize = 0;
-    unsigned long long m_frn = 0;
-    long long m_mtime = 0;
-    std::string m_metadataFile;
-    std::string m_pxDataOffset;
-    std::string m_pxDataSize;
 };

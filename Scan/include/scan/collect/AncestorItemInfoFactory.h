@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/KoError.h"
-#include "scan/FVBase.h"
+#include "scan/dirchange/FVBase.h"
 
 class CAncestorItemInfoFactory {
 public:

@@ -1,4 +1,4 @@
-#include "scan/ScanErrorFile.h"
+#include "scan/jobstate/ScanErrorFileHandler.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,8 +1,8 @@
 // The CombineFlags update policy of the tries that hold DirChange flag words.
 #pragma once
 
-#include "scan/DirChangeItemFlags.h"
-#include "scan/PathCacheScanData.h"
+#include "scan/dirchange/DirChangeItemFlags.h"
+#include "scan/dirchange/PathCacheScanData.h"
 
 struct CombineFlags {
     // DirChange tree nodes: the merge rule of the flag word.

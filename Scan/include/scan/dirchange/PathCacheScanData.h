@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "scan/DirChangeItemFlags.h"
+#include "scan/dirchange/DirChangeItemFlags.h"
 
 class CPathCacheScanData {
 public:

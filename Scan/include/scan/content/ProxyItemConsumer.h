@@ -6,7 +6,7 @@
 #include <string>
 
 #include "agent/Item.h"
-#include "scan/ContentMapper.h"
+#include "scan/content/ContentMapper.h"
 
 class CProxyItemConsumer : public CItemConsumer {
 public:

@@ -90,12 +90,3 @@ private:
     // Copies a string form's result (and its text) into a caller's buffer.
     int CopyToBuffer(int result, const std::string& text, char* out, int outSize);
 };
-
-// A ContentMapper whose table live-sync replication fills entry by entry.
-class CLiveSyncRepContentMapper : public ContentMapper {
-public:
-    // Stores the host path under the proxy path; `flags` are not used. Returns 0.
-    virtual int AddContentMapEntry(const std::string& hostPath, const std::string& proxyPath, unsigned int flags);
-    // Enables mapping; no application type is consulted.
-    CKoError Initialize();
-};

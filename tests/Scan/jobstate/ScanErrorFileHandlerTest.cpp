@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "agent/JobClient.h"
-#include "scan/ScanErrorFile.h"
+#include "scan/jobstate/ScanErrorFileHandler.h"
 #include "support/TestSupport.h"
 
 namespace {

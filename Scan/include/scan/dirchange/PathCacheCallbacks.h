@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/PathCacheNode.h"
+#include "scan/dirchange/detail/PathCacheNode.h"
 
 // Keeps a position in a child map across insertions into that map: when the map changed since
 // the last step, the position is found again after the last child visited.
