@@ -42,6 +42,7 @@ constexpr long ERROR_OUTOFMEMORY = 14;
 constexpr long ERROR_NO_MORE_FILES = 18;
 constexpr long ERROR_WRITE_PROTECT = 19;
 constexpr long ERROR_GEN_FAILURE = 31;
+constexpr long ERROR_LOCK_VIOLATION = 33;  // a lock another holder has
 constexpr long ERROR_NOT_SUPPORTED = 50;
 constexpr long ERROR_INVALID_PARAMETER = 87;
 constexpr long ERROR_MOD_NOT_FOUND = 126;   // a shared library that cannot be loaded
