@@ -19,7 +19,7 @@ CJobCleanupCallback::~CJobCleanupCallback() = default;
 
 void CJobCleanupCallback::SetJobFolderRoot(const std::string& root) { m_private->m_jobFolderRoot = root; }
 
-CKoError CJobCleanupCallback::RenameDirChange(int64_t jobId, const XJob& job) {
+CKoError CJobCleanupCallback::RenameDirChange(int64_t jobId, const XJob& job, const std::string& root) {
     const long long id = static_cast<long long>(jobId);
     XDirChange dc = job.Get_DirChange();
     if (!dc.Exists())
@@ -33,7 +33,8 @@ CKoError CJobCleanupCallback::RenameDirChange(int64_t jobId, const XJob& job) {
     const std::string folder = dc.get_SubclientFolder();
     const std::string final = dc.get_FinalFileName();
     // The names come from a file on disk: they may only name files of the one folder.
-    if (folder.empty() || !CJobFiles::IsPlainName(temp) || !CJobFiles::IsPlainName(final))
+    if (folder.empty() || !CJobFiles::IsPlainName(temp) || !CJobFiles::IsPlainName(final) ||
+        (!root.empty() && (!FXPath::IsAncestorOf(root, folder, true) || folder.find("/..") != std::string::npos)))
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
                                        "Invalid DirChange rename record, JobId=[%lld], SubclientFolder=[%s], "
                                        "TempFileName=[%s], FinalFileName=[%s]",
@@ -59,7 +60,7 @@ CKoError CJobCleanupCallback::RenameDirChange(int64_t jobId, const XJob& job) {
 
 CKoError CJobCleanupCallback::PendingJobWasSuccessful(const XJobRefPtr& jobRef, const XJobPtr& job) {
     const int64_t jobId = jobRef ? jobRef->get_JobId() : (job ? job->get_JobId() : 0);
-    CKoError e = job ? RenameDirChange(jobId, *job)
+    CKoError e = job ? RenameDirChange(jobId, *job, m_private->m_jobFolderRoot)
                      : FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "No job record");
     if (e.IsError()) ZYLOG_ERROR("RenameDirChange failed, error=%s", e.AsString().c_str());
     return CKoError::Success();

@@ -21,7 +21,7 @@ public:
     }
     CKoError Sync() override {
         if (!m_env.Allow("sync " + m_path)) return CrashError(ZY_HERE, m_path);
-        return m_file->Sync();
+        return m_env.SkipsSyncs() ? CKoError::Success() : m_file->Sync();
     }
     CKoError Close() override { return m_file->Close(); }
     CKoError Truncate(uint64_t size) override {
@@ -83,7 +83,7 @@ CKoError CrashEnv::RemoveDir(const std::string& path) {
 
 CKoError CrashEnv::SyncDir(const std::string& path) {
     if (!Allow("syncdir " + path)) return CrashError(ZY_HERE, path);
-    return FXEnvWrapper::SyncDir(path);
+    return m_skipSyncs ? CKoError::Success() : FXEnvWrapper::SyncDir(path);
 }
 
 }  // namespace testsupport

@@ -188,6 +188,7 @@ TEST_F(ScanCommitJobsTest, ACrashAnywhereLeavesNoCommitFileThatWouldBeReused) {
     for (int crashAfter = 0;; ++crashAfter) {
         testsupport::CrashEnv env;
         env.CrashAfter(crashAfter);
+        env.SkipSyncs(true);
         {
             FXScopedEnv scoped(&env);
             Make().CreateCommitFile().IgnoreError();

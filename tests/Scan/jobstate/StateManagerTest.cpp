@@ -410,6 +410,18 @@ TEST_F(StateManagerTest, APromotionThatCannotHappenLeavesTheJobSuccessful) {
         EXPECT_EQ(Ids(Summary().lastSuccessful), std::vector<long long>{id});
         EXPECT_FALSE(FXPath::DoesPathExist(m_dir / "DCInc.zyf"));
     }
+    // With a job-folder root, a record naming a folder outside it is not followed.
+    {
+        testsupport::ScopedLogCapture log;
+        const std::string content = "dc";
+        Job(8, kInc, D::Successful);
+        DirChange(8, "DCTmp.zyf", "DCInc.zyf", &content);
+        auto cleanup = std::make_shared<CJobCleanupCallback>();
+        cleanup->SetJobFolderRoot(m_dir / "J8");
+        ASSERT_TRUE(m_sm.ProcessPendingJobs(9, CTimeStamp(), "", cleanup).IsSuccess());
+        EXPECT_TRUE(log.Log().Contains("Invalid DirChange rename record"));
+        EXPECT_TRUE(FXPath::DoesPathExist(m_dir / "DCTmp.zyf"));
+    }
     // A record without any DirChange element: still successful.
     Job(10, kInc, D::Successful);
     ASSERT_TRUE(m_sm.ProcessPendingJobs(11, CTimeStamp(), "", std::make_shared<CJobCleanupCallback>()).IsSuccess());

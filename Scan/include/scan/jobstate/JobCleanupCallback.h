@@ -29,7 +29,8 @@ public:
     // and RemoveOrphanJobFolders picks the folder up later.
     CKoError CleanupUnreferencedJob(int64_t jobId, const XJobPtr& job) override;
 
-    // The folder under which each job keeps its outputs in a folder of its own ("J<id>").
+    // The folder under which each job keeps its outputs in a folder of its own ("J<id>"). With
+    // a root set, a DirChange record naming a folder outside it is not followed.
     void SetJobFolderRoot(const std::string& root);
 
     // "J<id>", and its inverse (false for any other name).
@@ -42,8 +43,9 @@ public:
     // names): the outputs of jobs killed before their record was saved.
     static CKoError RemoveOrphanJobFolders(const std::string& root, const std::set<int64_t>& keep);
 
-    // The promotion itself; Win32 2 when the temporary file is missing.
-    static CKoError RenameDirChange(int64_t jobId, const XJob& job);
+    // The promotion itself; Win32 2 when the temporary file is missing, 13 for a record whose
+    // names leave its folder or (with `root` not empty) whose folder is outside `root`.
+    static CKoError RenameDirChange(int64_t jobId, const XJob& job, const std::string& root = std::string());
 
 private:
     std::shared_ptr<CJobCleanupCallbackPrivate> m_private;
