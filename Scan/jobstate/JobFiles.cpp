@@ -84,3 +84,25 @@ bool CJobFiles::IsPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\0') == std::string::npos;
 }
+
+CKoError CJobFiles::LoadDocument(CKoXDocument& document, const std::string& path, uint64_t maxBytes,
+                                 const char* what) {
+    document.Clear();
+    std::string text;
+    CKoError e = ReadWhole(path, text, maxBytes);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the %s, FileName=[%s]", what, path.c_str());
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_EMPTY, "The %s is empty, FileName=[%s]", what,
+                                       path.c_str());
+    e = document.LoadFromString(text);
+    if (e.IsError()) return e.Push(ZY_HERE, "The %s is not well-formed, FileName=[%s]", what, path.c_str());
+    return CKoError::Success();
+}
+
+CKoError CJobFiles::SaveDocument(const CKoXDocument& document, const std::string& path, const char* what) {
+    std::string text;
+    CKoError e = document.SaveAsString(text);
+    if (e.IsSuccess()) e = FXDurableReplace::WriteWhole(path, text);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot save the %s, FileName=[%s]", what, path.c_str());
+    return CKoError::Success();
+}

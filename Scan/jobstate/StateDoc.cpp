@@ -11,8 +11,6 @@ CKoError Damaged(const FXCodeLocation& here, const std::string& what) {
     return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_INVALID_DATA, "%s", what.c_str());
 }
 
-bool IsBlank(const std::string& text) { return text.find_first_not_of(" \t\r\n") == std::string::npos; }
-
 // Every JobRef of a list has a numeric JobId and JobType; ids come once per list.
 CKoError ValidateRefs(const CKoXNodePtr& list, const char* listName) {
     if (!list || !list->Exists()) return CKoError::Success();
@@ -36,28 +34,19 @@ CKoError ValidateRefs(const CKoXNodePtr& list, const char* listName) {
 }  // namespace
 
 CKoError XStateDoc::Load(const std::string& path) {
-    Clear();
-    std::string text;
-    CKoError e = CJobFiles::ReadWhole(path, text, kMaxFileBytes);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the job-state document, FileName=[%s]", path.c_str());
-    if (IsBlank(text))
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_EMPTY, "The job-state document is empty, FileName=[%s]",
-                                       path.c_str());
-    e = LoadFromString(text);
+    CKoError e = CJobFiles::LoadDocument(*this, path, kMaxFileBytes, "job-state document");
     if (e.IsSuccess()) e = Validate();
     if (e.IsError()) {
         Clear();
-        return e.Push(ZY_HERE, "The job-state document is damaged, FileName=[%s]", path.c_str());
+        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_INVALID_DATA))
+            e.Push(ZY_HERE, "The job-state document is damaged, FileName=[%s]", path.c_str());
+        return e;
     }
     return CKoError::Success();
 }
 
 CKoError XStateDoc::Save(const std::string& path) const {
-    std::string text;
-    CKoError e = SaveAsString(text);
-    if (e.IsSuccess()) e = FXDurableReplace::WriteWhole(path, text);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot save the job-state document, FileName=[%s]", path.c_str());
-    return CKoError::Success();
+    return CJobFiles::SaveDocument(*this, path, "job-state document");
 }
 
 CKoError XStateDoc::Validate() const {
@@ -102,34 +91,13 @@ CKoError XStateDoc::AddTopLevel(const char* name, CKoXNodePtr& node) {
 
 XJobsPtr XStateDoc::Get_Jobs() const { return std::make_shared<XJobs>(TopLevel(XJobs::kElementName)); }
 
-CKoError XStateDoc::Add_Jobs(XJobsPtr& jobs) {
-    CKoXNodePtr node;
-    CKoError e = AddTopLevel(XJobs::kElementName, node);
-    if (e.IsError()) return e;
-    jobs = std::make_shared<XJobs>(std::move(node));
-    return CKoError::Success();
-}
 
 XPendingJobsPtr XStateDoc::Get_PendingJobs() const {
     return std::make_shared<XPendingJobs>(TopLevel(XPendingJobs::kElementName));
 }
 
-CKoError XStateDoc::Add_PendingJobs(XPendingJobsPtr& pendingJobs) {
-    CKoXNodePtr node;
-    CKoError e = AddTopLevel(XPendingJobs::kElementName, node);
-    if (e.IsError()) return e;
-    pendingJobs = std::make_shared<XPendingJobs>(std::move(node));
-    return CKoError::Success();
-}
 
 XLastSuccessfulJobsPtr XStateDoc::Get_LastSuccessfulJobs() const {
     return std::make_shared<XLastSuccessfulJobs>(TopLevel(XLastSuccessfulJobs::kElementName));
 }
 
-CKoError XStateDoc::Add_LastSuccessfulJobs(XLastSuccessfulJobsPtr& lastSuccessfulJobs) {
-    CKoXNodePtr node;
-    CKoError e = AddTopLevel(XLastSuccessfulJobs::kElementName, node);
-    if (e.IsError()) return e;
-    lastSuccessfulJobs = std::make_shared<XLastSuccessfulJobs>(std::move(node));
-    return CKoError::Success();
-}

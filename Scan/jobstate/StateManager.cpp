@@ -35,8 +35,20 @@ public:
     CKoError ProcessPendingJobs(int64_t currentJobId, const std::string& token, CStateManagerCallback& callback);
     CKoError UpdateCurrentJob(int64_t jobId, const std::string& token, int jobType);
     CKoError GetLastSuccessfulJobRef(const XStateDoc& doc, int jobType, XJobRefPtr& ref);
+    CKoError LoadLastSuccessfulJobRef(XStateDoc& doc, int jobType, XJobRefPtr& ref) {
+        CKoError e = doc.Load(m_path);
+        if (e.IsSuccess()) e = GetLastSuccessfulJobRef(doc, jobType, ref);
+        return e;
+    }
     CKoError AddOrReplaceNodeInJob(int64_t jobId, const CKoXNodePtr& node, const std::string& nodeName);
     CKoError FindChild(int64_t jobId, const std::string& nodeName, bool add, CKoXNodePtr& node);
+    CKoError LoadJob(XStateDoc& doc, long long jobId, XJobPtr& job) {
+        CKoError e = doc.Load(m_path);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        e = GetJob(doc, jobId, job);
+        if (e.IsError()) return e.Push(ZY_HERE, "JobId=[%lld]", jobId);
+        return CKoError::Success();
+    }
     void GetBaseline(const std::vector<int>& jobTypes, SStateBaseline& baseline);
 
     static CKoError GetJob(const XStateDoc& doc, long long jobId, XJobPtr& job);
@@ -261,11 +273,9 @@ CKoError CStateManagerPrivate::AddOrReplaceNodeInJob(int64_t jobId, const CKoXNo
     if (!node || !node->Exists())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "No node to store, JobId=[%lld]", id);
     XStateDoc doc;
-    CKoError e = doc.Load(m_path);
-    if (e.IsError()) return e.Push(ZY_HERE);
     XJobPtr job;
-    e = GetJob(doc, id, job);
-    if (e.IsError()) return e.Push(ZY_HERE, "JobId=[%lld]", id);
+    CKoError e = LoadJob(doc, id, job);
+    if (e.IsError()) return e;
     if (CKoXNodePtr old = job->GetChild(nodeName)) e = job->GetNode()->RemoveNode(*old);
     CKoXNodePtr copy;
     if (e.IsSuccess()) e = job->GetNode()->AppendNodeCopy(*node, copy);
@@ -278,11 +288,9 @@ CKoError CStateManagerPrivate::FindChild(int64_t jobId, const std::string& nodeN
     const long long id = static_cast<long long>(jobId);
     node.reset();
     XStateDoc doc;
-    CKoError e = doc.Load(m_path);
-    if (e.IsError()) return e.Push(ZY_HERE);
     XJobPtr job;
-    e = GetJob(doc, id, job);
-    if (e.IsError()) return e.Push(ZY_HERE, "JobId=[%lld]", id);
+    CKoError e = LoadJob(doc, id, job);
+    if (e.IsError()) return e;
     node = job->GetChild(nodeName);
     if (node) return CKoError::Success();
     if (!add)
@@ -400,9 +408,8 @@ CKoError CStateManager::GetLastSuccessfulJobByJobType(int jobType, XJobPtr& job)
     FXCriticalSection::Scoped lock(m_private->m_lock);
     job.reset();
     XStateDoc doc;
-    CKoError e = doc.Load(m_private->m_path);
     XJobRefPtr ref;
-    if (e.IsSuccess()) e = m_private->GetLastSuccessfulJobRef(doc, jobType, ref);
+    CKoError e = m_private->LoadLastSuccessfulJobRef(doc, jobType, ref);
     if (e.IsError()) return e.Push(ZY_HERE);
     e = CStateManagerPrivate::GetJob(doc, ref->get_JobId(), job);
     if (e.IsError()) return e.Push(ZY_HERE, "JobType=[%d], JobId=[%lld]", jobType, ref->get_JobId());
@@ -413,9 +420,8 @@ CKoError CStateManager::GetLastSuccessfulJobByJobType(int jobType, int64_t& jobI
     FXCriticalSection::Scoped lock(m_private->m_lock);
     jobId = 0;
     XStateDoc doc;
-    CKoError e = doc.Load(m_private->m_path);
     XJobRefPtr ref;
-    if (e.IsSuccess()) e = m_private->GetLastSuccessfulJobRef(doc, jobType, ref);
+    CKoError e = m_private->LoadLastSuccessfulJobRef(doc, jobType, ref);
     if (e.IsError()) return e.Push(ZY_HERE);
     long long id = 0;
     e = ref->Get_JobId(id);

@@ -4,14 +4,7 @@
 #include "scan/jobstate/JobFiles.h"
 
 CKoError XTrueUpStateDoc::Load(const std::string& path) {
-    Clear();
-    std::string text;
-    CKoError e = CJobFiles::ReadWhole(path, text, kMaxFileBytes);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the TrueUp job state, FileName=[%s]", path.c_str());
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_EMPTY, "The TrueUp job state is empty, FileName=[%s]",
-                                       path.c_str());
-    e = LoadFromString(text);
+    CKoError e = CJobFiles::LoadDocument(*this, path, kMaxFileBytes, "TrueUp job state");
     if (e.IsSuccess()) {
         CKoXNodePtr root = GetRootNode();
         if (!root || root->GetName() != XJobInfo::kElementName)
@@ -20,17 +13,15 @@ CKoError XTrueUpStateDoc::Load(const std::string& path) {
     }
     if (e.IsError()) {
         Clear();
-        return e.Push(ZY_HERE, "The TrueUp job state is damaged, FileName=[%s]", path.c_str());
+        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_INVALID_DATA))
+            e.Push(ZY_HERE, "The TrueUp job state is damaged, FileName=[%s]", path.c_str());
+        return e;
     }
     return CKoError::Success();
 }
 
 CKoError XTrueUpStateDoc::Save(const std::string& path) const {
-    std::string text;
-    CKoError e = SaveAsString(text);
-    if (e.IsSuccess()) e = FXDurableReplace::WriteWhole(path, text);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot save the TrueUp job state, FileName=[%s]", path.c_str());
-    return CKoError::Success();
+    return CJobFiles::SaveDocument(*this, path, "TrueUp job state");
 }
 
 XJobInfo XTrueUpStateDoc::Get_JobInfo() const {

@@ -241,32 +241,29 @@ CKoError CSQLiteJobManager::SetJobDisposition(int64_t jobId, EJobDisposition dis
     return CKoError::Success();
 }
 
-CKoError CSQLiteJobManager::SetJobPhase(int64_t jobId, int phase) {
+template <class T>
+CKoError CSQLiteJobManager::UpdateColumn(int64_t jobId, const char* sql, const T& value, const char* what) {
     std::lock_guard<std::mutex> lock(m_mutex);
     JM_REQUIRE_OPEN();
-    CStatement update(m_db, "UPDATE jobs SET phase = ?2 WHERE job_id = ?1");
+    CStatement update(m_db, sql);
     update.Bind(1, jobId);
-    update.Bind(2, static_cast<int64_t>(phase));
+    update.Bind(2, value);
     int rc = sqlite3_step(update.Get());
-    if (rc != SQLITE_DONE) return Error(ZY_HERE, rc, "record a phase");
+    if (rc != SQLITE_DONE) return Error(ZY_HERE, rc, what);
     if (sqlite3_changes(m_db) == 0)
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Job unknown to the job manager, JobId=[%lld]",
                                        static_cast<long long>(jobId));
     return CKoError::Success();
 }
 
+CKoError CSQLiteJobManager::SetJobPhase(int64_t jobId, int phase) {
+    return UpdateColumn(jobId, "UPDATE jobs SET phase = ?2 WHERE job_id = ?1", static_cast<int64_t>(phase),
+                        "record a phase");
+}
+
 CKoError CSQLiteJobManager::SetRestartString(int64_t jobId, const std::string& restartString) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    JM_REQUIRE_OPEN();
-    CStatement update(m_db, "UPDATE jobs SET restart_string = ?2 WHERE job_id = ?1");
-    update.Bind(1, jobId);
-    update.Bind(2, restartString);
-    int rc = sqlite3_step(update.Get());
-    if (rc != SQLITE_DONE) return Error(ZY_HERE, rc, "record a restart string");
-    if (sqlite3_changes(m_db) == 0)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Job unknown to the job manager, JobId=[%lld]",
-                                       static_cast<long long>(jobId));
-    return CKoError::Success();
+    return UpdateColumn(jobId, "UPDATE jobs SET restart_string = ?2 WHERE job_id = ?1", restartString,
+                        "record a restart string");
 }
 
 CKoError CSQLiteJobManager::GetJob(int64_t jobId, SJobManagerJob& job) {

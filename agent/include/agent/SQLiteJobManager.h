@@ -43,6 +43,9 @@ private:
     CKoError CreateSchema();
     CKoError ReadJobs(const char* whereClause, int64_t jobId, std::vector<SJobManagerJob>& jobs);
     CKoError ReadOne(int64_t jobId, SJobManagerJob& job);
+    // Sets one column of one job; Win32 1168 for an unknown job.
+    template <class T>
+    CKoError UpdateColumn(int64_t jobId, const char* sql, const T& value, const char* what);
     // Runs `body` in one immediate (write-locked) transaction; rolls back on error.
     template <class F>
     CKoError InTransaction(F&& body);

@@ -19,7 +19,7 @@ public:
     XStateManagerInfoPtr Get_StateManagerInfo() const {
         return std::make_shared<XStateManagerInfo>(Child(XStateManagerInfo::kElementName));
     }
-    CKoError Add_StateManagerInfo(XStateManagerInfoPtr& info);
+    CKoError Add_StateManagerInfo(XStateManagerInfoPtr& info) { return AppendTyped(info); }
     bool Next() { return MoveNext(); }
 
     // The first child element of that name, or null.

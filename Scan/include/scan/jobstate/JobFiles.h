@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/KoError.h"
+#include "core/KoXml.h"
 
 class CJobFiles {
 public:
@@ -21,6 +22,13 @@ public:
     static CKoError RemoveIfPresent(const std::string& path);
     // True when something (a link included) has this name.
     static bool Exists(const std::string& path);
+    // Loads an XML document from a file: missing is Win32 2, empty (or only white space) 4306,
+    // larger than `maxBytes` or not well-formed 13. `what` names the document in messages. On
+    // failure the document is empty.
+    static CKoError LoadDocument(CKoXDocument& document, const std::string& path, uint64_t maxBytes,
+                                 const char* what);
+    // Replaces the file with the document durably.
+    static CKoError SaveDocument(const CKoXDocument& document, const std::string& path, const char* what);
     // A name that stays inside its folder: not empty, no "/", not "." or "..".
     static bool IsPlainName(const std::string& name);
 };

@@ -11,7 +11,7 @@ public:
 
     // The first JobRef (Exists() false when there is none); walk on with Next().
     XJobRefPtr Get_JobRef() const { return std::make_shared<XJobRef>(Child(XJobRef::kElementName)); }
-    CKoError Add_JobRef(XJobRefPtr& jobRef);
+    CKoError Add_JobRef(XJobRefPtr& jobRef) { return AppendTyped(jobRef); }
     CKoError Remove(const XJobRef& jobRef) { return RemoveChild(jobRef, XJobRef::kElementName); }
     // The JobRef with this id, or null.
     XJobRefPtr Find(long long jobId) const;

@@ -36,13 +36,21 @@ public:
     CKoError Validate() const;
 
     XJobsPtr Get_Jobs() const;
-    CKoError Add_Jobs(XJobsPtr& jobs);
+    CKoError Add_Jobs(XJobsPtr& jobs) { return AddTyped(jobs); }
     XPendingJobsPtr Get_PendingJobs() const;
-    CKoError Add_PendingJobs(XPendingJobsPtr& pendingJobs);
+    CKoError Add_PendingJobs(XPendingJobsPtr& pendingJobs) { return AddTyped(pendingJobs); }
     XLastSuccessfulJobsPtr Get_LastSuccessfulJobs() const;
-    CKoError Add_LastSuccessfulJobs(XLastSuccessfulJobsPtr& lastSuccessfulJobs);
+    CKoError Add_LastSuccessfulJobs(XLastSuccessfulJobsPtr& lastSuccessfulJobs) { return AddTyped(lastSuccessfulJobs); }
 
 private:
     CKoXNodePtr TopLevel(const char* name) const;
     CKoError AddTopLevel(const char* name, CKoXNodePtr& node);
+    template <class T>
+    CKoError AddTyped(std::shared_ptr<T>& wrapper) {
+        CKoXNodePtr node;
+        CKoError e = AddTopLevel(T::kElementName, node);
+        if (e.IsError()) return e;
+        wrapper = std::make_shared<T>(std::move(node));
+        return CKoError::Success();
+    }
 };

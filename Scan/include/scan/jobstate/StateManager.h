@@ -53,6 +53,8 @@ class CStateManager {
 public:
     explicit CStateManager(const std::string& stateFilePath);
     virtual ~CStateManager();
+    CStateManager(const CStateManager&) = default;
+    CStateManager& operator=(const CStateManager&) = default;
 
     virtual void SetJobDispositionQueryCallback(std::shared_ptr<CJobDispositionQueryCallback> callback);
     // Resolves every pending job other than `currentJobId`, then checks whether the current job is

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/KoError.h"
@@ -23,6 +24,15 @@ protected:
     // The first child element named `name`; null when there is none.
     CKoXNodePtr Child(const char* name) const;
     CKoError AppendChild(const char* name, CKoXNodePtr& child);
+    // Appends a child element named as the wrapper T names its elements.
+    template <class T>
+    CKoError AppendTyped(std::shared_ptr<T>& wrapper) {
+        CKoXNodePtr node;
+        CKoError e = AppendChild(T::kElementName, node);
+        if (e.IsError()) return e;
+        wrapper = std::make_shared<T>(std::move(node));
+        return CKoError::Success();
+    }
     CKoError RemoveChild(const XStateNode& child, const char* what);
 
     // Attribute access on a node that may be missing: the value forms read 0, the setters fail.
