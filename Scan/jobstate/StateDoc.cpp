@@ -57,7 +57,7 @@ CKoError XStateDoc::Validate() const {
                                        "Not a job-state document, RootElement=[%s]", root->GetName().c_str());
     std::set<long long> ids;
     for (XJobPtr job = Get_Jobs()->Get_Job(); job->Exists(); job->Next()) {
-        long long id = 0;
+        int64_t id = 0;
         if (job->Get_JobId(id).IsError()) return Damaged(ZY_HERE, "A Job has no valid JobId");
         if (!ids.insert(id).second) return Damaged(ZY_HERE, "Job [" + std::to_string(id) + "] is recorded twice");
         XStateManagerInfoPtr info = job->Get_StateManagerInfo();

@@ -423,10 +423,8 @@ CKoError CStateManager::GetLastSuccessfulJobByJobType(int jobType, int64_t& jobI
     XJobRefPtr ref;
     CKoError e = m_private->LoadLastSuccessfulJobRef(doc, jobType, ref);
     if (e.IsError()) return e.Push(ZY_HERE);
-    long long id = 0;
-    e = ref->Get_JobId(id);
+    e = ref->Get_JobId(jobId);
     if (e.IsError()) return e.Push(ZY_HERE, "JobType=[%d]", jobType);
-    jobId = id;
     return CKoError::Success();
 }
 

@@ -29,11 +29,13 @@ CKoError XStateNode::RemoveChild(const XStateNode& child, const char* what) {
     return CKoError::Success();
 }
 
-CKoError XStateNode::GetInt64(const char* name, long long& value) const {
+CKoError XStateNode::GetInt64(const char* name, int64_t& value) const {
     value = 0;
     if (!Exists()) return NoElement(ZY_HERE, name);
-    CKoError e = m_node->GetAttributeAsLONGLONG(name, value);
+    long long read = 0;
+    CKoError e = m_node->GetAttributeAsLONGLONG(name, read);
     if (e.IsError()) return e.Push(ZY_HERE, "Attribute=[%s]", name);
+    value = read;
     return CKoError::Success();
 }
 

@@ -14,8 +14,8 @@ public:
     using XStateNode::XStateNode;
 
     long long get_JobId() const { return Int64("JobId"); }
-    CKoError Get_JobId(long long& jobId) const { return GetInt64("JobId", jobId); }
-    CKoError Set_JobId(long long jobId) { return SetInt64("JobId", jobId); }
+    CKoError Get_JobId(int64_t& jobId) const { return GetInt64("JobId", jobId); }
+    CKoError Set_JobId(int64_t jobId) { return SetInt64("JobId", jobId); }
     XStateManagerInfoPtr Get_StateManagerInfo() const {
         return std::make_shared<XStateManagerInfo>(Child(XStateManagerInfo::kElementName));
     }

@@ -12,8 +12,8 @@ public:
 
     // 0 when missing.
     long long get_JobId() const { return Int64("JobId"); }
-    CKoError Get_JobId(long long& jobId) const { return GetInt64("JobId", jobId); }
-    CKoError Set_JobId(long long jobId) { return SetInt64("JobId", jobId); }
+    CKoError Get_JobId(int64_t& jobId) const { return GetInt64("JobId", jobId); }
+    CKoError Set_JobId(int64_t jobId) { return SetInt64("JobId", jobId); }
     int get_JobType() const { return Int("JobType"); }
     CKoError Set_JobType(int jobType) { return SetInt("JobType", jobType); }
     bool Next() { return MoveNext(); }

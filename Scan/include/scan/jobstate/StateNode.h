@@ -39,7 +39,7 @@ protected:
     long long Int64(const char* name) const { return Exists() ? m_node->AttributeAsLONGLONG(name) : 0; }
     int Int(const char* name) const { return Exists() ? m_node->AttributeAsINT(name) : 0; }
     std::string String(const char* name) const { return Exists() ? m_node->AttributeAsString(name) : std::string(); }
-    CKoError GetInt64(const char* name, long long& value) const;
+    CKoError GetInt64(const char* name, int64_t& value) const;
     CKoError SetInt64(const char* name, long long value);
     CKoError SetInt(const char* name, int value);
     CKoError SetString(const char* name, const std::string& value);
