@@ -99,3 +99,69 @@ CKoError ZYFileBkpJobClient::RaisePendingCause(const ZYPendingCause& cause) {
     if (e.IsError()) return e.Push(ZY_HERE, "Failed to write pending cause, FileName=[%s]", m_path.c_str());
     return CKoError::Success();
 }
+
+// ---------------------------------------------------------------------------------------------
+// The job-manager side of the job client.
+
+CKoError ZYBkpJobClient::RaisePendingCause(const ZYPendingCause& cause) {
+    return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_SUPPORTED,
+                                   "This job client cannot raise pending causes, MessageId=[%u]", cause.messageId);
+}
+
+CKoError ZYBkpJobClient::init(int64_t jobId, const std::string& serverName, int platformType) {
+    std::shared_ptr<IJobManager> jobManager;
+    CKoError e = ZYJobManagerDirectory::Find(serverName, jobManager);
+    if (e.IsError())
+        return e.Push(ZY_HERE, "Cannot reach the job manager, JobId=[%lld], ServerName=[%s], PlatformType=[%d]",
+                      static_cast<long long>(jobId), serverName.c_str(), platformType);
+    m_jobManager = std::move(jobManager);
+    m_jobId = jobId;
+    m_platformType = platformType;
+    return CKoError::Success();
+}
+
+CKoError ZYBkpJobClient::JobManager(const FXCodeLocation& here, std::shared_ptr<IJobManager>& jobManager) const {
+    if (!m_jobManager)
+        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_INVALID_HANDLE, "The job client is not initialised");
+    jobManager = m_jobManager;
+    return CKoError::Success();
+}
+
+CKoError ZYBkpJobClient::getRestartString(int lookupType, std::string& restartString) {
+    restartString.clear();
+    std::shared_ptr<IJobManager> jm;
+    CKoError e = JobManager(ZY_HERE, jm);
+    if (e.IsError()) return e;
+    if (lookupType != 0)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_SUPPORTED, "Unknown restart string lookup type [%d]",
+                                       lookupType);
+    SJobManagerJob job;
+    e = jm->GetJob(m_jobId, job);
+    if (e.IsError()) return e.Push(ZY_HERE, "JobId=[%lld]", static_cast<long long>(m_jobId));
+    restartString = job.restartString;
+    return CKoError::Success();
+}
+
+CKoError ZYBkpJobClient::setRestartString(const std::string& restartString) {
+    std::shared_ptr<IJobManager> jm;
+    CKoError e = JobManager(ZY_HERE, jm);
+    if (e.IsSuccess()) e = jm->SetRestartString(m_jobId, restartString);
+    if (e.IsError()) return e.Push(ZY_HERE, "JobId=[%lld]", static_cast<long long>(m_jobId));
+    return CKoError::Success();
+}
+
+CKoError ZYBkpJobClient::setJobDisposition(EJobDisposition disposition, const std::string& detail) {
+    std::shared_ptr<IJobManager> jm;
+    CKoError e = JobManager(ZY_HERE, jm);
+    if (e.IsSuccess()) e = jm->SetJobDisposition(m_jobId, disposition, detail);
+    if (e.IsError()) return e.Push(ZY_HERE, "JobId=[%lld]", static_cast<long long>(m_jobId));
+    return CKoError::Success();
+}
+
+CKoError ZYBkpJobClient::setJobPhase(int phase) {
+    std::shared_ptr<IJobManager> jm;
+    CKoError e = JobManager(ZY_HERE, jm);
+    if (e.IsSuccess()) e = jm->SetJobPhase(m_jobId, phase);
+    if (e.IsError()) return e.Push(ZY_HERE, "JobId=[%lld]", static_cast<long long>(m_jobId));
+    return CKoError::Success();
+}

@@ -1,15 +1,19 @@
 // Stand-in for the agent's backup job client: the part the library uses to raise job pending
-// causes with the job manager. Two implementations: one that records what was raised (tests) and
-// one that appends each raised cause as a line to a text file (tools, and people reading it).
+// causes with the job manager, and to read and record a job's restart string and disposition in
+// the job manager (JobManager.h). Two implementations of raising: one that records what was
+// raised (tests) and one that appends each raised cause as a line to a text file (tools, and
+// people reading it).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "agent/JobManager.h"
 #include "core/KoError.h"
 
 // Job status values are the job manager's (1, 3 and 14 among them); the library only ranks them.
@@ -59,11 +63,29 @@ public:
                              uint32_t eventMessageType, int value1, int value2, int value3, bool raiseEvent,
                              uint32_t alertColour, uint32_t flags, int extra1, int extra2);
 
+    // Binds the client to a job of the job manager known by `serverName` (ZYJobManagerDirectory).
+    // `platformType` (4 a client platform, 1 a server) is kept for the logs.
+    CKoError init(int64_t jobId, const std::string& serverName, int platformType);
+    int64_t getJobId() const { return m_jobId; }
+    int getPlatformType() const { return m_platformType; }
+    // The job's restart string (lookup type 0: the job's own). The calls below fail with Win32 6
+    // before init.
+    CKoError getRestartString(int lookupType, std::string& restartString);
+    CKoError setRestartString(const std::string& restartString);
+    CKoError setJobDisposition(EJobDisposition disposition, const std::string& detail);
+    CKoError setJobPhase(int phase);
+
 protected:
-    virtual CKoError RaisePendingCause(const ZYPendingCause& cause) = 0;
+    // Without an override a client cannot raise causes (Win32 50).
+    virtual CKoError RaisePendingCause(const ZYPendingCause& cause);
 
 private:
+    CKoError JobManager(const FXCodeLocation& here, std::shared_ptr<IJobManager>& jobManager) const;
+
     ZYEvent m_event;
+    std::shared_ptr<IJobManager> m_jobManager;
+    int64_t m_jobId = 0;
+    int m_platformType = 0;
 };
 
 // Keeps every raised pending cause in memory.
