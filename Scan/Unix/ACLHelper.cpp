@@ -253,26 +253,31 @@ int ItemHandle::open(int dirfd, const char* name) {
     procPath[0] = '\0';
     if (!name || !*name || std::strchr(name, '/') || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
         return EINVAL;
-    // A path handle first: opening a device or a FIFO for reading could have effects of its own.
-    int pfd = ::openat(dirfd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    // The type first: opening a device or a FIFO for reading could have effects of its own, so
+    // only regular files and folders are opened for reading.
+    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+        const int rfd = ::openat(dirfd, name,
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                     (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
+        if (rfd >= 0) {
+            struct stat now;
+            // The name may have been given to another item meanwhile: what was opened counts.
+            if (::fstat(rfd, &now) == 0 && (S_ISREG(now.st_mode) || S_ISDIR(now.st_mode))) {
+                st = now;
+                fd = rfd;
+                return 0;
+            }
+            ::close(rfd);
+        }
+        // Not readable (no permission), or no longer a file: a path handle reaches the attributes.
+    }
+    const int pfd = ::openat(dirfd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (pfd < 0) return errno;
     if (::fstat(pfd, &st) != 0) {
         const int err = errno;
         ::close(pfd);
         return err;
-    }
-    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
-        // Reopening through the path handle's /proc entry reaches the same inode whatever
-        // happened to the name meanwhile.
-        char proc[32];
-        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", pfd);
-        const int rfd = ::open(proc, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (rfd >= 0) {
-            ::close(pfd);
-            fd = rfd;
-            return 0;
-        }
-        // Not readable (no permission): the attributes can still be reached by the path handle.
     }
     fd = pfd;
     pathOnly = true;
