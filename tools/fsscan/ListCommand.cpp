@@ -4,10 +4,10 @@
 
 #include "CollectLine.h"
 #include "CommandLine.h"
+#include "ContentScope.h"
 #include "JobFileGuard.h"
 #include "JobState.h"
 #include "core/Path.h"
-#include "core/SafePath.h"
 #include "scan/collect/CollectFileReader.h"
 
 namespace {
@@ -21,7 +21,8 @@ void PrintListHelp(FILE* out) {
                  "folder with everything below it. With -0 items end with NUL, not a line feed.\n");
 }
 
-CKoError ListCollectFile(const std::string& path, uint64_t expectedSize, char terminator, uint64_t& unreadable) {
+CKoError ListCollectFile(const std::string& path, uint64_t expectedSize, const CContentScope& scope, char terminator,
+                         uint64_t& unreadable) {
     uint64_t size = 0;
     CKoError e = CJobFileGuard::CheckCollectFile(path, expectedSize, size);
     if (e.IsError()) return e.Push(ZY_HERE);
@@ -43,7 +44,8 @@ CKoError ListCollectFile(const std::string& path, uint64_t expectedSize, char te
         if (piece && !insideLongLine) ++unreadable;
         insideLongLine = !wholeLine;
         if (piece) continue;
-        if (!ParseCollectLine(name, line) || !FXSafePath::IsCleanAbsolute(line.path)) {
+        // What the backup would refuse is not shown as an item either.
+        if (!ParseCollectLine(name, line) || scope.Refusal(line)) {
             ++unreadable;
             continue;
         }
@@ -84,8 +86,9 @@ int RunListCommand(int argc, char** argv) {
     }
     uint64_t unreadable = 0;
     const SScanRecord& scan = state.lastScan;
+    const CContentScope scope(scan.contentRoots, scan.formerRoots);
     for (size_t i = 0; i < scan.collectFiles.size(); ++i) {
-        e = ListCollectFile(FXPath::Join(results, scan.collectFiles[i]), i < scan.collectSizes.size() ? scan.collectSizes[i] : 0,
+        e = ListCollectFile(FXPath::Join(results, scan.collectFiles[i]), i < scan.collectSizes.size() ? scan.collectSizes[i] : 0, scope,
                             cl.Has("-0") ? '\0' : '\n', unreadable);
         if (e.IsError()) {
             std::fflush(stdout);
