@@ -15,10 +15,12 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "BackupJob.h"
 #include "FsScanTestSupport.h"
 #include "JobState.h"
+#include "Progress.h"
 #include "core/PathWalker.h"
 #include "core/Sync.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
@@ -484,6 +486,17 @@ TEST(FsScanSafety, TheJobLockLivesInTheResultsFolder) {
 
 // ---------------------------------------------------------------------------------------------
 
+TEST(FsScanBackupThreads, ProgressIsSharedByTheReaders) {
+    CProgress progress("done");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&progress] {
+            for (uint64_t i = 0; i < 5000; ++i) progress.Update(i, i);
+        });
+    for (std::thread& t : threads) t.join();
+    progress.Finish(1, 1);
+}
+
 TEST(FsScanBackupThreads, StreamsAreBoundedByTheWork) {
     Job j;
     const std::string other = j.dir / "other";
@@ -553,3 +566,140 @@ TEST(FsScanBackupThreads, LinksSwappedInAtRandomMomentsChangeNothingOutside) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Hostile job files at random: every job file of a real job is damaged or forged in turn (bytes
+// flipped, cut, grown, hostile lines and attribute values put in, sizes in the state made to
+// agree), then list, backup and an incremental scan run on it. Nothing outside DEST changes,
+// the content is not written, and every run ends by itself, without a crash or a sanitizer
+// report, with exit code 0, 1 or 2.
+
+namespace {
+
+struct SHostile {
+    std::mt19937& rng;
+    const Job& job;
+
+    size_t Below(size_t n) { return n ? rng() % n : 0; }
+
+    std::string Line() {
+        const std::string& c = job.content;
+        const std::string& k = job.canary;
+        const std::vector<std::string> lines = {
+            k + "/file", k + "/", "??D" + k + "/", "??d" + k + "/top", "??D" + c + "/../canary/", c + "/../canary/file",
+            c + "/d/%2E%2E/%2E%2E/canary/file", "??D/", "/", "??D" + c + "/", c + "//d", c + "/./d", "??d",
+            std::string(70000, '/') + k + "/top", std::string(65535, 'x') + "\n" + k + "/file", c + "/x%00y",
+            "??D" + c + "/d/", std::string(1, '\0'), "\t" + k, "\xff\xfe", "%", c + "/d/" + std::string(300, 'n'),
+        };
+        return lines[Below(lines.size())];
+    }
+
+    void Mutate(std::string& text) {
+        switch (Below(6)) {
+            case 0:  // flipped bytes
+                for (size_t n = 1 + Below(8); n-- && !text.empty();) text[Below(text.size())] = static_cast<char>(rng());
+                break;
+            case 1:  // cut anywhere
+                text.resize(Below(text.size() + 1));
+                break;
+            case 2:  // hostile lines anywhere
+                for (size_t n = 1 + Below(4); n--;) {
+                    size_t at = text.find('\n', Below(text.size() + 1));
+                    text.insert(at == std::string::npos ? text.size() : at + 1, Line() + "\n");
+                }
+                break;
+            case 3: {  // hostile attribute values and numbers
+                const std::vector<std::string> values = {"../canary/file", "/", "-1", "0", "99999999999999999999999",
+                                                         job.canary, job.canary + "/file", "", "CollectTot1.zyf"};
+                for (size_t n = 1 + Below(3); n--;) {
+                    size_t quote = text.find('"', Below(text.size() + 1));
+                    size_t end = quote == std::string::npos ? quote : text.find('"', quote + 1);
+                    if (end != std::string::npos) text.replace(quote + 1, end - quote - 1, values[Below(values.size())]);
+                }
+                break;
+            }
+            case 4:  // the same again, or nothing at all
+                text = Below(2) ? text + text : std::string();
+                break;
+            default:  // random bytes
+                text.assign(Below(4096), '\0');
+                for (char& c : text) c = static_cast<char>(rng());
+        }
+    }
+};
+
+bool Acceptable(const RunResult& r, std::string& why) {
+    if (r.exitCode < 0 || r.exitCode > 2) why = "exit code " + std::to_string(r.exitCode);
+    for (const char* report : {"AddressSanitizer", "runtime error:", "LeakSanitizer", "ThreadSanitizer"})
+        if (r.err.find(report) != std::string::npos) why = report;
+    return why.empty();
+}
+
+}  // namespace
+
+TEST(FsScanSafety, HostileJobFilesNeverTouchTheCanary) {
+    Job j;
+    ASSERT_EQ(j.Scan("full").exitCode, 0);
+    ASSERT_EQ(j.Backup().exitCode, 0);
+    ASSERT_EQ(testsupport::Shell("rm -rf '" + j.content + "/d/sub'"), 0);
+    WriteFile(j.content + "/new", "new");
+    ASSERT_EQ(j.Scan("incremental").exitCode, 0);
+    // An interrupted backup leaves the collect map and the scan-error file to damage too.
+    WriteFile(j.results + "/ScanError.zyf", "1\r\n285212933\r\n" + j.content + "/top|reason\r\n14\r\n");
+    {
+        CRestartMapFileHandler map;
+        ASSERT_TRUE(map.Init(j.results, false, true).IsSuccess());
+        unsigned id = 0;
+        CRestartMapFileEntry entry;
+        entry.SetCollectFilePath(j.results + "/CollectInc1.zyf");
+        entry.SetRestartOffset(4);
+        ASSERT_TRUE(map.AddEntryIfNotExist(entry, id).IsSuccess());
+        ASSERT_TRUE(map.FlushToFile().IsSuccess());
+    }
+    j.MarkUnfinished();
+    std::map<std::string, std::string> pristine;
+    for (const char* name : {"CollectInc1.zyf", "DCInc.zyf", "CollectInfoInc.zyf", "CollectMap_lnc.zyf", "ScanError.zyf",
+                             "FsScanState.xml"}) {
+        ASSERT_TRUE(Exists(j.results + "/" + name)) << name;
+        pristine[name] = ReadFile(j.results + "/" + name);
+    }
+    const std::string canary = Digest(j.canary), content = Digest(j.content);
+    const char* seedText = std::getenv("FSSCAN_HOSTILE_SEED");
+    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 20261205u;
+    std::mt19937 rng(seed);
+    SHostile hostile{rng, j};
+    // FSSCAN_HOSTILE_SEED and FSSCAN_HOSTILE_ROUNDS run other and longer series.
+    const char* roundsText = std::getenv("FSSCAN_HOSTILE_ROUNDS");
+    const int rounds = roundsText ? std::atoi(roundsText) : 30;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& [name, text] : pristine) {
+            ::unlink((j.results + "/" + name).c_str());
+            WriteFile(j.results + "/" + name, text);
+        }
+        auto it = pristine.begin();
+        std::advance(it, hostile.Below(pristine.size()));
+        std::string text = it->second;
+        hostile.Mutate(text);
+        WriteFile(j.results + "/" + it->first, text);
+        // Half the time the state is made to agree with a forged collect file, as a forger would.
+        if (it->first == "CollectInc1.zyf" && hostile.Below(2)) {
+            CScanJobState s;
+            if (s.Load(j.results).IsSuccess() && !s.lastScan.collectSizes.empty()) {
+                s.lastScan.collectSizes[0] = text.size();
+                s.Save(j.results).IgnoreError();
+            }
+        }
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round) + ", " + it->first);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"list", "--results", j.results},
+              std::vector<std::string>{"backup", "--results", j.results, "--dest", j.dest, "--streams", "2", "--checkpoint", "2"},
+              std::vector<std::string>{"scan", "--content", j.content, "--results", j.results}}) {
+            RunResult r = Fsscan(args, false, 30);
+            std::string why;
+            EXPECT_TRUE(Acceptable(r, why)) << args[0] << ": " << why << "\n" << r.err.substr(0, 4000);
+            if (args[0] == "scan") break;
+        }
+        ASSERT_EQ(Digest(j.canary), canary);
+        ASSERT_EQ(Digest(j.content), content);
+    }
+}
