@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "core/Env.h"
+#include "core/Path.h"
+
 namespace {
 
 bool CleanComponents(std::string_view p) {
@@ -65,4 +68,23 @@ void FXSafePath::Split(std::string_view relative, std::vector<std::string_view>&
         components.push_back(relative.substr(start, slash - start));
         start = slash + 1;
     }
+}
+
+CKoError FXSafePath::RealPathToBe(const std::string& path, std::string& real) {
+    std::string existing = path;
+    std::vector<std::string> missing;
+    for (FXFileStat st; FXEnv::Current()->Stat(existing, st, true).IsError();) {
+        std::string parent, name;
+        if (FXPath::SplitParentPath(existing, parent, name).IsError() || name.empty())
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_PATH_NOT_FOUND, "Cannot resolve, Path=[%s]", path.c_str());
+        if (!IsCleanName(name))
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS,
+                                           "The part of the path still to make must be plain names, Path=[%s]", path.c_str());
+        missing.push_back(name);
+        existing = parent.empty() ? "." : parent;
+    }
+    CKoError e = FXPath::MakeRealPath(existing, real);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) real = FXPath::Join(real, *it);
+    return CKoError::Success();
 }

@@ -136,29 +136,8 @@ void CBackupRun::Fail(CKoError error) {
     if (!m_failed.exchange(true)) m_failure = std::move(error);
 }
 
-// DEST's real path, made of the real path of its deepest existing folder and the plain names of
-// the folders still to make: it is checked before anything is made.
-CKoError RealPathToBe(const std::string& path, std::string& real) {
-    std::string existing = path;
-    std::vector<std::string> missing;
-    for (FXFileStat st; FXEnv::Current()->Stat(existing, st, true).IsError();) {
-        std::string parent, name;
-        if (FXPath::SplitParentPath(existing, parent, name).IsError() || name.empty())
-            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_PATH_NOT_FOUND, "Cannot resolve, Path=[%s]", path.c_str());
-        if (!FXSafePath::IsCleanName(name))
-            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS,
-                                           "The part of the path still to make must be plain names, Path=[%s]", path.c_str());
-        missing.push_back(name);
-        existing = parent.empty() ? "." : parent;
-    }
-    CKoError e = FXPath::MakeRealPath(existing, real);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) real = FXPath::Join(real, *it);
-    return CKoError::Success();
-}
-
 CKoError CBackupRun::CheckDestination(std::string& realDest) {
-    CKoError e = RealPathToBe(m_options.dest, realDest);
+    CKoError e = FXSafePath::RealPathToBe(m_options.dest, realDest);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot resolve the destination, Folder=[%s]", m_options.dest.c_str());
     auto refuse = [&](const char* why, const std::string& other) {
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS, "The destination %s, Destination=[%s], RealPath=[%s]%s",

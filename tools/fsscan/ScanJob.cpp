@@ -111,6 +111,7 @@ struct CScanJob::Impl : IScanItemCallback {
         : options(std::move(o)), summary(s),
           formatter(std::make_shared<CStartCharacterCommonInfo>(), '?', '?', '?', nullptr) {}
 
+    CKoError ResolveRoots();
     CKoError Prepare();
     CKoError CheckFolders();
     CKoError OpenCollectFiles();
@@ -144,7 +145,7 @@ struct CScanJob::Impl : IScanItemCallback {
 CScanJob::CScanJob(SScanJobOptions options) : m_impl(std::make_unique<Impl>(std::move(options), m_summary)) {}
 CScanJob::~CScanJob() = default;
 
-CKoError CScanJob::Impl::Prepare() {
+CKoError CScanJob::Impl::ResolveRoots() {
     if (options.contents.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS, "No content to scan");
     for (const std::string& content : options.contents) {
@@ -165,10 +166,11 @@ CKoError CScanJob::Impl::Prepare() {
         outer.push_back(r);
     }
     roots.swap(outer);
+    return CKoError::Success();
+}
 
-    CKoError e = CheckFolders();
-    if (e.IsError()) return e.Push(ZY_HERE);
-    e = state.Load(options.resultsDir);
+CKoError CScanJob::Impl::Prepare() {
+    CKoError e = state.Load(options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
     if (options.jobId < 0 && state.lastJobId >= kMaxJobId)
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "The last job id (%lld) leaves no next one; give --job",
@@ -506,12 +508,16 @@ void CScanJob::Impl::RemoveTemporaries() {
 
 CKoError CScanJob::Run() {
     Impl& job = *m_impl;
-    CKoError e = FXFile::CreateFoldersIteratively(job.options.resultsDir);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the job-results folder, Folder=[%s]", job.options.resultsDir.c_str());
+    // The folders are checked before the job-results folder is made: never inside the content.
     std::string realResults;
-    e = FXPath::MakeRealPath(job.options.resultsDir, realResults);
+    CKoError e = job.ResolveRoots();
+    if (e.IsSuccess()) e = FXSafePath::RealPathToBe(job.options.resultsDir, realResults);
     if (e.IsError()) return e.Push(ZY_HERE);
     job.options.resultsDir = realResults;
+    e = job.CheckFolders();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = FXFile::CreateFoldersIteratively(realResults);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the job-results folder, Folder=[%s]", realResults.c_str());
 
     // One job at a time per job-results folder.
     FXFolderLock lock;

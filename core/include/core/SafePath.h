@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+
+#include "core/KoError.h"
 #include <string_view>
 #include <vector>
 
@@ -26,6 +28,11 @@ public:
     // Orders clean absolute paths by components, each compared as bytes: the order of a walk
     // that lists a folder's entries sorted by name, ancestors first ("/a" < "/a/b" < "/a-b").
     static int CompareComponents(std::string_view a, std::string_view b);
+
+    // The real path `path` has, or will have once its missing folders are made: the real path of
+    // its deepest existing ancestor and the plain names below it (a missing part with ".", ".."
+    // or an empty component is refused). Lets a caller check a folder before making it.
+    static CKoError RealPathToBe(const std::string& path, std::string& real);
 
     // The components of a clean relative path.
     static void Split(std::string_view relative, std::vector<std::string_view>& components);

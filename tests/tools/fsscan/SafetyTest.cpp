@@ -174,6 +174,7 @@ TEST(FsScanSafety, DestinationAndResultsAreCheckedByRealPath) {
     RunResult inside = Fsscan({"scan", "--content", j.content, "--results", j.content + "/d/results"}, false, 60);
     EXPECT_EQ(inside.exitCode, 2);
     EXPECT_NE(inside.err.find("The job-results folder lies inside the content"), std::string::npos) << inside.err;
+    EXPECT_EQ(Digest(j.content), content) << "nothing is made in the content";
 }
 
 TEST(FsScanSafety, ForgedCollectLinesAreRefusedNamedAndCounted) {
