@@ -523,6 +523,8 @@ TEST(FsScanBackupThreads, LinksSwappedInAtRandomMomentsChangeNothingOutside) {
             MakeDir(root + "/f" + std::to_string(f));
             for (int i = 0; i < 40; ++i) WriteFile(root + "/f" + std::to_string(f) + "/" + std::to_string(i), std::string(i * 50, 'x'));
         }
+    // The canary holds the names the content has: what follows a link reaches them.
+    for (int i = 0; i < 40; ++i) WriteFile(j.canary + "/" + std::to_string(i), "canary " + std::to_string(i));
     const std::string before = Digest(j.canary);
     std::mt19937 rng(11);
     for (int round = 0; round < 8; ++round) {
@@ -538,7 +540,7 @@ TEST(FsScanBackupThreads, LinksSwappedInAtRandomMomentsChangeNothingOutside) {
                     "--streams", "2", "--checkpoint", "5", static_cast<char*>(nullptr));
             _exit(127);
         }
-        ::usleep(static_cast<useconds_t>(rng() % 60000));
+        ::usleep(static_cast<useconds_t>(rng() % 1200000));
         // Swap a folder of the content, and one of DEST, for a link to the canary.
         const std::string& root = rng() % 2 ? j.content : other;
         const std::string victim = root + "/f" + std::to_string(rng() % 6);
