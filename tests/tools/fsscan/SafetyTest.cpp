@@ -273,6 +273,23 @@ TEST(FsScanSafety, FullBackupLeavesExactlyWhatTheJobCollected) {
     EXPECT_EQ(ReadFile(j.Mirror(j.dir.Path() + "/beside")), "beside");
 }
 
+TEST(FsScanSafety, ARootThatLeftTheContentIsRemovedFromTheMirror) {
+    Job j;
+    const std::string other = j.dir / "other";
+    MakeDir(other);
+    WriteFile(other + "/o", "o");
+    ASSERT_EQ(Fsscan({"scan", "--content", j.content, "--content", other, "--results", j.results, "--level", "full"}).exitCode, 0);
+    ASSERT_EQ(j.Backup().exitCode, 0);
+    ASSERT_TRUE(Exists(j.Mirror(other + "/o")));
+    // The next job has one root less: its deletions lie below a former root, and are applied.
+    ASSERT_EQ(j.Scan("incremental").exitCode, 0);
+    EXPECT_EQ(j.State().lastScan.formerRoots, std::vector<std::string>{other});
+    RunResult r = j.Backup();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(Exists(j.Mirror(other)));
+    EXPECT_EQ(ReadFile(other + "/o"), "o");
+}
+
 TEST(FsScanSafety, ChangedAndReturningFoldersAreCollected) {
     Job j;
     MakeDir(j.content + "/empty");
