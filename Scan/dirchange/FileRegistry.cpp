@@ -51,7 +51,7 @@ void FileRegistry::closeSegment(int64_t offset) {
 
 void FileRegistry::pack() {
     if (m_segments.size() == m_packed) return;
-    std::stable_sort(m_segments.begin(), m_segments.end(),
+    std::sort(m_segments.begin(), m_segments.end(),
                      [](const Segment& a, const Segment& b) { return a.first < b.first; });
     size_t kept = 0;
     for (size_t i = 0; i < m_segments.size(); ++i) {
