@@ -7,6 +7,7 @@
 #include "core/Env.h"
 #include "core/LogWriter.h"
 #include "scan/dirchange/PositionalLineSource.h"
+#include "scan/dirchange/TreeDirChangeFileReader.h"
 
 namespace {
 
@@ -108,7 +109,8 @@ CKoError FileRegistry::ReadNames(const std::string& fileName, std::set<std::stri
             line.remove_prefix(1);
             const size_t cr = line.find('\r');
             if (cr != std::string_view::npos) line = line.substr(0, cr);
-            if (line.empty()) continue;
+            // What the loader left out is not a name here either.
+            if (!CTreeDirChangeFileReader::IsUsableName(line)) continue;
             name.assign(line);
             names.insert(name);
             ZYLOG(20, " added [%s]", name.c_str());

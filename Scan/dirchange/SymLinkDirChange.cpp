@@ -9,6 +9,7 @@
 #include "core/StringUtil.h"
 #include "scan/content/ContentMapper.h"
 #include "scan/dirchange/PositionalLineSource.h"
+#include "scan/dirchange/TreeDirChangeFileReader.h"
 
 namespace {
 
@@ -18,7 +19,6 @@ using TrieNode = Trie::Node;
 
 constexpr uint32_t kFileBits = static_cast<uint32_t>(Flags::CC_FILE) | static_cast<uint32_t>(Flags::CD_FILE) |
                                static_cast<uint32_t>(Flags::PD_FILE);
-constexpr size_t kMaxLineBytes = 64 * 1024;
 
 std::string_view WithoutTrailingDelimiters(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
@@ -37,23 +37,7 @@ bool SplitFile(std::string_view path, std::string_view& folder, std::string_view
     return !name.empty();
 }
 
-bool IsUsableFolder(std::string_view folder) {
-    if (folder.empty() || folder[0] != '/' || folder.find('\0') != std::string_view::npos) return false;
-    size_t start = 0;
-    while (start < folder.size()) {
-        size_t end = folder.find('/', start);
-        if (end == std::string_view::npos) end = folder.size();
-        const std::string_view component = folder.substr(start, end - start);
-        if (component == "." || component == "..") return false;
-        start = end + 1;
-    }
-    return true;
-}
 
-bool MayBeMoniker(std::string_view path) {
-    if (!path.empty() && path[0] == '/') path.remove_prefix(1);
-    return FXString::MatchLeftNoCase(path, SXScanMisc::kUncMonikerPrefix);
-}
 
 // Marks the folders above current items, as the tree DirChange does.
 class CSLIdentifyIntermediateItemsCallback : public CPathCacheOrderedTWalkNodeCallback<PathCacheNodePtr> {
@@ -172,69 +156,28 @@ CKoError SymLinkDirChange::LoadFile(const std::string& fileName, ContentMapperAP
     setPDFInfo(pdf);
     m_report = SDirChangeLoadReport();
     CPositionalLineSource source(file.get(), 0);
-    CLineBuffer buffer;
+    CTreeDirChangeFileReader reader(source, mapper, m_report);
     auto where = std::make_shared<SymLinkItemInfo>(0, fileName);
     const Flags folderFlags(Flags::PREVIOUSDIRCHANGE);
-    std::string converted, folder;
-    bool folderUsable = false;
-    uint64_t lineNumber = 0;
-    uint64_t good = 0;
     for (;;) {
-        std::string_view line;
-        bool got = false;
-        error = buffer.Next(source, line, got);
+        CTreeDirChangeFileReader::EKind kind;
+        error = reader.Next(kind);
         if (error.IsError()) return error.Push(ZY_HERE, "File error reading DirChange file, FileName=%s", fileName.c_str());
-        if (!got) break;
-        ++lineNumber;
-        if (!buffer.EndedByNewline()) {
-            m_report.Skip(buffer.LineStart(), "torn last line");
-            break;
-        }
-        good = buffer.Offset();
-        if (lineNumber == 1 && line == "Version2") continue;
-        const size_t cr = line.find('\r');
-        if (cr != std::string_view::npos) line = line.substr(0, cr);
-        if (line.size() > kMaxLineBytes) {
-            m_report.Skip(buffer.LineStart(), "line longer than 64 KiB");
-            if (line[0] != '\t') folderUsable = false;
+        if (kind == CTreeDirChangeFileReader::END) break;
+        // The folder's segment covers its file lines: nothing to record per file.
+        if (kind == CTreeDirChangeFileReader::FILE) continue;
+        if (reader.Folder().empty()) {
+            // An unusable folder line ends whatever block was open.
+            CloseOpenSegment(static_cast<int64_t>(reader.LineStart()));
             continue;
         }
-        if (!line.empty() && line[0] == '\t') {
-            const std::string_view name = line.substr(1);
-            if (!folderUsable)
-                m_report.Skip(buffer.LineStart(), "file line without a usable folder line");
-            else if (name.empty() || name.find('/') != std::string_view::npos || name.find('\0') != std::string_view::npos)
-                m_report.Skip(buffer.LineStart(), "unusable file name");
-            else
-                ++m_report.files;
-            // The folder's segment covers its file lines: nothing to record per file.
-            continue;
-        }
-        if (MayBeMoniker(line))
-            converted = SXScanMisc::ConvertFromUncMoniker(line);
-        else
-            converted.assign(line);
-        if (mapper)
-            mapper->MakeProxyPathFromHostPath(converted, folder);
-        else
-            folder.swap(converted);
-        folderUsable = IsUsableFolder(folder);
-        if (!folderUsable) {
-            m_report.Skip(buffer.LineStart(), "folder line is not an absolute path");
-            // Whatever block was open ends here.
-            CloseOpenSegment(static_cast<int64_t>(buffer.LineStart()));
-            continue;
-        }
-        where->SetFileOffset(static_cast<int64_t>(buffer.Offset()));
-        where->SetLineStart(static_cast<int64_t>(buffer.LineStart()));
-        error = AddItem(folder, folderFlags, std::string(), where);
-        if (error.IsError()) {
-            ZYLOG_ERROR("Cannot add folder '%s' to container, error=%s", folder.c_str(), error.AsString().c_str());
-            folderUsable = false;
-            continue;
-        }
-        ++m_report.folders;
+        where->SetFileOffset(static_cast<int64_t>(reader.Offset()));
+        where->SetLineStart(static_cast<int64_t>(reader.LineStart()));
+        error = AddItem(reader.Folder(), folderFlags, std::string(), where);
+        if (error.IsError())
+            ZYLOG_ERROR("Cannot add folder '%s' to container, error=%s", reader.Folder().c_str(), error.AsString().c_str());
     }
+    const uint64_t good = reader.GoodEnd();
     CloseOpenSegment(static_cast<int64_t>(good));
     // The next items belong to the current job and start their own segments.
     m_lastNode = nullptr;

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "core/Env.h"
+#include "scan/dirchange/PositionalLineSource.h"
+#include "scan/dirchange/TreeDirChangeFileReader.h"
 
 namespace {
 
@@ -32,7 +34,25 @@ CTreeDirChangeRecorder::CTreeDirChangeRecorder(const SOptions& options) : m_dc(s
 }
 
 CKoError CTreeDirChangeRecorder::LoadPrevious(const std::string& fileName, ContentMapperAPI* mapper) {
-    CKoError error = m_dc->LoadFile(fileName, mapper);
+    // The tree DirChange takes every line as it is: a line cut short by a crash, garbage or a
+    // folder that is not a path would become an item (and later a deleted one). Such a file is not
+    // used at all, so the job runs full and says why.
+    std::unique_ptr<FXRandomAccessFile> file;
+    CKoError error = FXEnv::Current()->NewRandomAccessFile(fileName, file);
+    if (error.IsError()) return error.Push(ZY_HERE, "Failed to open previous DirChange file, FileName=[%s]", fileName.c_str());
+    SDirChangeLoadReport report;
+    CPositionalLineSource source(file.get(), 0);
+    CTreeDirChangeFileReader reader(source, nullptr, report);
+    for (CTreeDirChangeFileReader::EKind kind = CTreeDirChangeFileReader::FOLDER; kind != CTreeDirChangeFileReader::END;) {
+        error = reader.Next(kind);
+        if (error.IsError()) return error.Push(ZY_HERE, "File error reading DirChange file, FileName=%s", fileName.c_str());
+    }
+    if (report.HasSkipped())
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                       "The previous DirChange holds unusable lines, FileName=[%s], %s", fileName.c_str(),
+                                       report.Summary().c_str());
+    file.reset();
+    error = m_dc->LoadFile(fileName, mapper);
     if (error.IsError()) return error.Push(ZY_HERE);
     return CKoError::Success();
 }
