@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "core/Env.h"
@@ -29,8 +30,9 @@ std::atomic<uint64_t> g_nextVersion{1};
 
 uint64_t NextVersion() { return g_nextVersion.fetch_add(1, std::memory_order_relaxed); }
 
-// Lines of one segment are short: a small buffer over the source's window.
+// Lines of one segment are short: a small buffer over a small window.
 constexpr size_t kSegmentReadBuffer = 1024;
+constexpr size_t kSegmentWindow = 4096;
 
 }  // namespace
 
@@ -68,16 +70,27 @@ void FileRegistry::pack() {
 }
 
 CKoError FileRegistry::ReadNames(const std::string& fileName, std::set<std::string>& names) const {
+    SymLinkItemInfo info(0, fileName);
+    return ReadNames(info, names);
+}
+
+CKoError FileRegistry::ReadNames(const SymLinkItemInfo& info, std::set<std::string>& names) const {
     if (m_segments.empty()) return CKoError::Success();
-    std::unique_ptr<FXRandomAccessFile> file;
-    CKoError error = FXEnv::Current()->NewRandomAccessFile(fileName, file);
-    if (error.IsError()) {
-        ZYLOG_ERROR("can't open input file '%s' (errno:%d)", fileName.c_str(),
-                    FXErrorUtil::IsFamily(error, EErrorFamily::ErrNo) ? static_cast<int>(error.GetErrorCode()) : 0);
-        return error.Push(ZY_HERE);
+    const std::string& fileName = info.GetFileName();
+    std::shared_ptr<FXRandomAccessFile> file = info.GetReader();
+    if (!file) {
+        std::unique_ptr<FXRandomAccessFile> opened;
+        CKoError error = FXEnv::Current()->NewRandomAccessFile(fileName, opened);
+        if (error.IsError()) {
+            ZYLOG_ERROR("can't open input file '%s' (errno:%d)", fileName.c_str(),
+                        FXErrorUtil::IsFamily(error, EErrorFamily::ErrNo) ? static_cast<int>(error.GetErrorCode()) : 0);
+            return error.Push(ZY_HERE);
+        }
+        file = std::move(opened);
     }
+    CKoError error;
     ZYLOG(6, "loading data from '%s'", fileName.c_str());
-    CPositionalLineSource source(file.get(), 64 * 1024);
+    CPositionalLineSource source(file.get(), kSegmentWindow);
     CLineBuffer buffer(kSegmentReadBuffer);
     std::string name;
     for (const Segment& segment : m_segments) {
@@ -124,7 +137,7 @@ CKoError FileRegistry::loadCahce(const SymLinkItemInfo& info) {
     std::lock_guard<std::mutex> lock(cache.mutex);
     cache.owner = 0;
     cache.names.clear();
-    CKoError error = ReadNames(info.GetFileName(), cache.names);
+    CKoError error = ReadNames(info, cache.names);
     if (error.IsError()) {
         cache.names.clear();
         return error.Push(ZY_HERE);
@@ -164,7 +177,7 @@ CKoError FileRegistry::Lookup(const std::string& name, const SymLinkItemInfo& in
     // Another thread may have taken the cache meanwhile; then the question is read again.
     if (cache.owner != m_version) {
         std::set<std::string> names;
-        error = ReadNames(info.GetFileName(), names);
+        error = ReadNames(info, names);
         if (error.IsError()) return error.Push(ZY_HERE);
         found = names.count(name) != 0;
         return CKoError::Success();

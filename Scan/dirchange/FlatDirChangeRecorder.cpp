@@ -95,14 +95,7 @@ CKoError CFlatDirChangeRecorder::WriteFrame(CScanFolderStack::Frame& frame) {
 CKoError CFlatDirChangeRecorder::AddFolder(const std::string& path) { return m_stack.Enter(path); }
 
 CKoError CFlatDirChangeRecorder::AddFile(const std::string& path, bool collected) {
-    std::string folder, name;
-    if (!SplitFile(path, folder, name))
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "A file needs a folder, Path=[%s]", path.c_str());
-    CScanFolderStack::Frame* frame = nullptr;
-    CKoError error = m_stack.FrameOf(folder, frame);
-    if (error.IsError()) return error.Push(ZY_HERE);
-    frame->files.push_back(CScanFolderStack::File{std::move(name), collected, FVBasePtr()});
-    return CKoError::Success();
+    return m_stack.AddFile(path, collected);
 }
 
 CKoError CFlatDirChangeRecorder::CarryForward(const std::string& path) {
@@ -117,9 +110,7 @@ CKoError CFlatDirChangeRecorder::CarryForward(const std::string& path) {
         if (error.IsSuccess()) {
             auto found = items->find(name);
             if (found != items->end()) {
-                CScanFolderStack::Frame* frame = nullptr;
-                error = m_stack.FrameOf(folder, frame);
-                if (error.IsSuccess()) frame->files.push_back(CScanFolderStack::File{name, false, found->second});
+                error = m_stack.AddFile(path, false, found->second);
             }
         }
         if (error.IsError() && first.IsSuccess()) first = error.Push(ZY_HERE, "Path=[%s]", path.c_str());

@@ -9,6 +9,7 @@
 #include "scan/content/ContentMapper.h"
 #include "scan/dirchange/DirChangeFileFormat.h"
 #include "scan/dirchange/DirChangeItemData.h"
+#include "scan/dirchange/TreeDirChangeFileReader.h"
 
 namespace {
 
@@ -17,30 +18,12 @@ using Flags = BDirChangeItemFlags;
 // Block reads are short and close together: a small line buffer over the source's window.
 constexpr size_t kBlockReadBuffer = 1024;
 constexpr size_t kLoadReadBuffer = 64 * 1024;
+// Blocks are read mostly in file order: a window of the file around them saves the system calls.
+constexpr size_t kBlockWindow = 64 * 1024;
 
 std::string_view WithoutTrailingDelimiters(std::string_view path) {
     while (!path.empty() && path.back() == '/') path.remove_suffix(1);
     return path;
-}
-
-// A folder of a backing file must be an absolute path of real components.
-bool IsUsableFolder(std::string_view folder) {
-    if (folder.empty() || folder[0] != '/' || folder.find('\0') != std::string_view::npos) return false;
-    size_t start = 0;
-    while (start < folder.size()) {
-        size_t end = folder.find('/', start);
-        if (end == std::string_view::npos) end = folder.size();
-        const std::string_view component = folder.substr(start, end - start);
-        if (component == "." || component == "..") return false;
-        start = end + 1;
-    }
-    return true;
-}
-
-// A file name is one component.
-bool IsUsableName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
 }
 
 bool IsDeletedItem(const FVBasePtr& item) {
@@ -239,7 +222,7 @@ CKoError CPathCacheFlatFileIndexPrivate::LoadBackingFileLocked(DirChangeSourceEn
             mapper->MakeProxyPathFromHostPath(folder, mapped);
             folder.swap(mapped);
         }
-        if (!IsUsableFolder(folder)) {
+        if (!CTreeDirChangeFileReader::IsUsableFolder(folder)) {
             file.report.Skip(reader.LineStart(), "folder line is not an absolute path");
             continue;
         }
@@ -310,8 +293,8 @@ CKoError CPathCacheFlatFileIndexPrivate::EnsureOpenLocked(DirChangeSourceEnum so
         // What is buffered must be on disk before it is read back.
         CKoError error = appender.Flush();
         if (error.IsError()) return error.Push(ZY_HERE);
-        if (!file.source) file.source = std::make_unique<CPositionalLineSource>(file.readWrite.get());
-        file.source->Invalidate();
+        // The file only grows: what the window holds stays true, and reads past it fill it anew.
+        if (!file.source) file.source = std::make_unique<CPositionalLineSource>(file.readWrite.get(), kBlockWindow);
     } else if (!file.readOnly) {
         if (file.path.empty())
             return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_HANDLE, "The previous backing file is not set");
@@ -330,9 +313,9 @@ CKoError CPathCacheFlatFileIndexPrivate::EnsureOpenLocked(DirChangeSourceEnum so
                                            file.path.c_str());
         }
         file.blockReader.reset();
-        file.source = std::make_unique<CPositionalLineSource>(file.readOnly.get());
+        file.source = std::make_unique<CPositionalLineSource>(file.readOnly.get(), kBlockWindow);
     }
-    if (!file.source) file.source = std::make_unique<CPositionalLineSource>(file.readOnly.get());
+    if (!file.source) file.source = std::make_unique<CPositionalLineSource>(file.readOnly.get(), kBlockWindow);
     if (!file.blockReader) file.blockReader = std::make_unique<CFlatDirChangeLineReader>(*file.source, 0, kBlockReadBuffer);
     return CKoError::Success();
 }
@@ -376,7 +359,7 @@ CKoError CPathCacheFlatFileIndexPrivate::ReadBlockLocked(DirChangeSourceEnum sou
             return CKoError::Success();
         if (reader.Line().size() > kMaxLineBytes) continue;
         CDirChangeFileFormat::DecodeFlatFileName(reader.NameWithoutTab(), decode, m_name);
-        if (!IsUsableName(m_name)) continue;
+        if (!CTreeDirChangeFileReader::IsUsableName(m_name)) continue;
         FVBasePtr item;
         if (file.parser && (!avoidEmptyItemInfo || reader.FieldCount() > 1)) {
             reader.AssignFields(m_fields);

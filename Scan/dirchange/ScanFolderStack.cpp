@@ -25,6 +25,17 @@ CKoError CScanFolderStack::FrameOf(const std::string& folder, Frame*& frame) {
     return CKoError::Success();
 }
 
+CKoError CScanFolderStack::AddFile(const std::string& path, bool collected, FVBasePtr info) {
+    std::string folder, name;
+    if (FXPath::SplitParentPath(path, folder, name).IsError() || name.empty())
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "A file needs a folder, Path=[%s]", path.c_str());
+    Frame* frame = nullptr;
+    CKoError error = FrameOf(folder, frame);
+    if (error.IsError()) return error.Push(ZY_HERE);
+    frame->files.push_back(File{std::move(name), collected, std::move(info)});
+    return CKoError::Success();
+}
+
 CScanFolderStack::Frame* CScanFolderStack::Find(const std::string& folder) {
     for (auto it = m_frames.rbegin(); it != m_frames.rend(); ++it)
         if (FXPath::IsSamePathAs(it->folder, folder)) return &*it;

@@ -31,6 +31,8 @@ public:
     CKoError Enter(const std::string& folder);
     // The frame of `folder`, entering it when the walk is not inside it already.
     CKoError FrameOf(const std::string& folder, Frame*& frame);
+    // A file met by the walk, in the frame of its folder (Win32 87 for a path without a folder).
+    CKoError AddFile(const std::string& path, bool collected, FVBasePtr info = FVBasePtr());
     // An open frame of `folder`, or null; nothing is written.
     Frame* Find(const std::string& folder);
     // Writes and leaves every frame.

@@ -20,12 +20,11 @@ bool SplitFile(const std::string& path, std::string& folder, std::string& name) 
 }
 
 struct SegmentAccess {
-    const SymLinkDirChange& dc;
+    SymLinkDirChange& dc;
     bool IsPrevious(const PathCacheNode& node) const { return node.GetFlags().IsSet(Flags::PREVIOUSDIRCHANGE); }
     bool IsCurrent(const PathCacheNode& node) const { return node.GetFlags().IsAnySet(Flags::CURRENT_JOB_FLAGS_MASK); }
     CKoError Names(const std::string& /*folder*/, const PathCacheNode& node, bool previous, std::set<std::string>& names) {
-        const FileRegistry& registry = previous ? node.GetPreviousRegistry() : node.GetCurrentRegistry();
-        return registry.ReadNames(previous ? dc.GetPDFInfo().GetFileName() : dc.GetCDFInfo().GetFileName(), names);
+        return dc.ReadNames(node, previous, names);
     }
 };
 
@@ -126,14 +125,7 @@ bool CSegmentDirChangeRecorder::IsFolderInPreviousJob(const std::string& path) {
 CKoError CSegmentDirChangeRecorder::AddFolder(const std::string& path) { return m_stack.Enter(path); }
 
 CKoError CSegmentDirChangeRecorder::AddFile(const std::string& path, bool collected) {
-    std::string folder, name;
-    if (!SplitFile(path, folder, name))
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "A file needs a folder, Path=[%s]", path.c_str());
-    CScanFolderStack::Frame* frame = nullptr;
-    CKoError error = m_stack.FrameOf(folder, frame);
-    if (error.IsError()) return error.Push(ZY_HERE);
-    frame->files.push_back(CScanFolderStack::File{std::move(name), collected, FVBasePtr()});
-    return CKoError::Success();
+    return m_stack.AddFile(path, collected);
 }
 
 CKoError CSegmentDirChangeRecorder::CarryForward(const std::string& pathIn) {
@@ -153,7 +145,7 @@ CKoError CSegmentDirChangeRecorder::CarryForward(const std::string& pathIn) {
         for (const std::string& folder : folders) {
             PathCacheNode* node = m_dc->FindFolder(folder);
             std::set<std::string> names;
-            CKoError error = node->GetPreviousRegistry().ReadNames(m_dc->GetPDFInfo().GetFileName(), names);
+            CKoError error = m_dc->ReadNames(*node, true, names);
             if (error.IsError()) {
                 // The folder is still carried (its files unknown), so it is not taken for deleted.
                 ZYLOG_ERROR("Cannot read the previous job's names, Folder=[%s], error=%s", folder.c_str(),
@@ -177,9 +169,7 @@ CKoError CSegmentDirChangeRecorder::CarryForward(const std::string& pathIn) {
         bool found = false;
         CKoError error = m_dc->LookupFile(path, true, found);
         if (error.IsSuccess() && found) {
-            CScanFolderStack::Frame* frame = nullptr;
-            error = m_stack.FrameOf(folder, frame);
-            if (error.IsSuccess()) frame->files.push_back(CScanFolderStack::File{name, false, FVBasePtr()});
+            error = m_stack.AddFile(path, false);
         }
         if (error.IsError() && first.IsSuccess()) first = error.Push(ZY_HERE, "Path=[%s]", path.c_str());
     }

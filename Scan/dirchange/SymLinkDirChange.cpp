@@ -80,6 +80,22 @@ void SymLinkDirChange::setCDFInfo(const SymLinkItemInfoPtr& info) {
     if (info) m_currentFile.SetFileInfo(*info);
 }
 
+const SymLinkItemInfo& SymLinkDirChange::FileInfo(bool previous) {
+    SymLinkItemInfo& info = previous ? m_previousFile : m_currentFile;
+    // The current file is written while it is read: it is opened once it is asked about.
+    if (!info.GetReader() && !info.GetFileName().empty()) {
+        std::unique_ptr<FXRandomAccessFile> file;
+        if (FXEnv::Current()->NewRandomAccessFile(info.GetFileName(), file).IsSuccess())
+            info.SetReader(std::shared_ptr<FXRandomAccessFile>(std::move(file)));
+    }
+    return info;
+}
+
+CKoError SymLinkDirChange::ReadNames(const PathCacheNode& node, bool previous, std::set<std::string>& names) {
+    const FileRegistry& registry = previous ? node.GetPreviousRegistry() : node.GetCurrentRegistry();
+    return registry.ReadNames(FileInfo(previous), names);
+}
+
 PathCacheNode* SymLinkDirChange::FindFolder(const std::string& path) {
     const std::string_view key = WithoutTrailingDelimiters(path);
     if (m_findNode && key == m_findPath) return m_findNode;
@@ -153,7 +169,6 @@ CKoError SymLinkDirChange::LoadFile(const std::string& fileName, ContentMapperAP
     if (error.IsError()) return error.Push(ZY_HERE, "Failed to open previous DirChange file, FileName=%s", fileName.c_str());
     ZYLOG(1, "Using previous DirChange, FileName=%s", fileName.c_str());
     auto pdf = std::make_shared<SymLinkItemInfo>(0, fileName);
-    setPDFInfo(pdf);
     m_report = SDirChangeLoadReport();
     CPositionalLineSource source(file.get(), 0);
     CTreeDirChangeFileReader reader(source, mapper, m_report);
@@ -178,6 +193,9 @@ CKoError SymLinkDirChange::LoadFile(const std::string& fileName, ContentMapperAP
             ZYLOG_ERROR("Cannot add folder '%s' to container, error=%s", reader.Folder().c_str(), error.AsString().c_str());
     }
     const uint64_t good = reader.GoodEnd();
+    // The file stays open: the names of its folders are read from it folder after folder.
+    pdf->SetReader(std::shared_ptr<FXRandomAccessFile>(std::move(file)));
+    setPDFInfo(pdf);
     CloseOpenSegment(static_cast<int64_t>(good));
     // The next items belong to the current job and start their own segments.
     m_lastNode = nullptr;
@@ -204,7 +222,7 @@ EPathCacheResult SymLinkDirChange::search(const std::string& path, BDirChangeIte
         }
         flags = node->GetFlags();
         nameText.assign(name);
-        return node->search(nameText, asked, asked.IsSet(Flags::PD_FILE) ? m_previousFile : m_currentFile);
+        return node->search(nameText, asked, FileInfo(asked.IsSet(Flags::PD_FILE)));
     }
     Trie::NodePtr found;
     const EPathCacheResult result = m_trie->Search(WithoutTrailingDelimiters(path), found);
@@ -227,7 +245,7 @@ CKoError SymLinkDirChange::LookupFile(const std::string& path, bool previous, bo
         return CKoError::Success();
     nameText.assign(name);
     FileRegistry& registry = previous ? node->GetPreviousRegistry() : node->GetCurrentRegistry();
-    CKoError error = registry.Lookup(nameText, previous ? m_previousFile : m_currentFile, found);
+    CKoError error = registry.Lookup(nameText, FileInfo(previous), found);
     if (error.IsError()) return error.Push(ZY_HERE, "Folder=[%s]", folderPath.c_str());
     return CKoError::Success();
 }

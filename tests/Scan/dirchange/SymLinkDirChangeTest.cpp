@@ -97,20 +97,23 @@ TEST(SymLinkDirChange, OneFolderIsCachedAtATime) {
 TEST(SymLinkDirChange, AnUnreadableRegistryCountsItsFilesAsPresent) {
     ScopedTempDir dir;
     WriteFile(dir / "dc", "/a\n\tx\n");
+    WriteFile(dir / "other", "/abc\n\tx\n");
     SymLinkDirChange dc;
     ASSERT_TRUE(dc.LoadFile(dir / "dc", nullptr).IsSuccess());
-    FileRegistry::clearCache();
+    // The loaded file stays open: removing its name changes nothing.
     ASSERT_EQ(std::remove((dir / "dc").c_str()), 0);
+    EXPECT_FALSE(dc.IsItemInPreviousJob("/a/y", Flags::PD_FILE));
+    // A file that cannot be opened: the item counts as present, after saying why.
+    FileRegistry::clearCache();
+    dc.setPDFInfo(std::make_shared<SymLinkItemInfo>(0, dir / "gone"));
     testsupport::ScopedLogCapture log(-1);
     EXPECT_TRUE(dc.IsItemInPreviousJob("/a/anything", Flags::PD_FILE));
-    EXPECT_TRUE(log.Log().Contains("Unable load file list from DC:" + dir / "dc"));
+    EXPECT_TRUE(log.Log().Contains("Unable load file list from DC:" + dir / "gone"));
     // The scan's own look-up says it could not tell.
     bool found = true;
     EXPECT_TRUE(dc.LookupFile("/a/anything", true, found).IsError());
-
-    // A different file under the name: a segment that does not start a line is refused.
-    WriteFile(dir / "dc", "/abc\n\tx\n");
-    FileRegistry::clearCache();
+    // Another file: a segment that does not start a line there is refused.
+    dc.setPDFInfo(std::make_shared<SymLinkItemInfo>(0, dir / "other"));
     EXPECT_TRUE(dc.LookupFile("/a/x", true, found).IsError());
 }
 

@@ -44,7 +44,9 @@ public:
     CKoError Lookup(const std::string& name, const SymLinkItemInfo& info, bool& found);
     // Fills the process-wide cache with this registry's names from the file named in `info`.
     virtual CKoError loadCahce(const SymLinkItemInfo& info);
-    // Reads the names without touching the cache.
+    // Reads the names without touching the cache: from the file `info` holds open, else from the
+    // file it names.
+    CKoError ReadNames(const SymLinkItemInfo& info, std::set<std::string>& names) const;
     CKoError ReadNames(const std::string& fileName, std::set<std::string>& names) const;
     static void clearCache();
     // How many times the cache was filled (tests watch the one-folder cache with it).

@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/KoError.h"
 #include "core/StringUtil.h"
@@ -62,9 +63,11 @@ struct _DirChangeCacheKey {
 };
 
 struct _DirChangeCacheKeyHash {
-    // The file-system hash of the path combined with the source.
+    // The path's hash combined with the source. Not the file-system name hash (h * 5 + c): folder
+    // paths that differ in two neighbouring digits ("d05", "d10") collide under it, and a cache of
+    // thousands of sibling folders would search long bucket chains.
     size_t operator()(const _DirChangeCacheKey& key) const {
-        size_t seed = __hash_fscase()(key.path);
+        size_t seed = std::hash<std::string_view>()(key.path);
         seed ^= static_cast<size_t>(key.source) + 0x9e3779b9 + (seed << 6) + (seed >> 2);
         return seed;
     }

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 
 #include "core/KoError.h"
@@ -75,6 +76,9 @@ public:
     // Whether the previous (or current) job had the file, with read errors handed back instead
     // of counting the file as present.
     CKoError LookupFile(const std::string& path, bool previous, bool& found);
+    // The names of a folder in the previous (or current) job's file, read without the name cache.
+    // The writer of the current file writes out what it buffers before the current side is read.
+    CKoError ReadNames(const PathCacheNode& node, bool previous, std::set<std::string>& names);
     // The folder's own flags (FOUND_EXACT), or null.
     PathCacheNode* FindFolder(const std::string& path);
     bool IsWritten(const std::string& path, ACTIVITY_FLAGS bit);
@@ -85,6 +89,9 @@ public:
     const SDirChangeLoadReport& GetLoadReport() const { return m_report; }
 
 private:
+    // The file of one job with its reader.
+    const SymLinkItemInfo& FileInfo(bool previous);
+
     std::shared_ptr<Trie> m_trie;
     bool m_previousLoaded = false;
     SymLinkItemInfo m_previousFile;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/Env.h"
 #include "scan/dirchange/FVBase.h"
 
 class SymLinkItemInfo : public FVBase {
@@ -26,8 +27,12 @@ public:
     void SetFileInfo(const SymLinkItemInfo& other) {
         m_fileName = other.m_fileName;
         m_value = other.m_value;
+        m_reader = other.m_reader;
     }
     void SetFileName(std::string fileName) { m_fileName = std::move(fileName); }
+    // The file open for reading, when its owner keeps it open (readers then need no open per folder).
+    const std::shared_ptr<FXRandomAccessFile>& GetReader() const { return m_reader; }
+    void SetReader(std::shared_ptr<FXRandomAccessFile> reader) { m_reader = std::move(reader); }
     void SetValue(int64_t value) { m_value = value; }
 
 private:
@@ -35,6 +40,7 @@ private:
     std::string m_fileName;
     int64_t m_value = 0;
     int64_t m_lineStart = -1;
+    std::shared_ptr<FXRandomAccessFile> m_reader;
 };
 
 using SymLinkItemInfoPtr = std::shared_ptr<SymLinkItemInfo>;

@@ -35,6 +35,8 @@ public:
     // The end of the last whole line read: where the usable part of the file ends.
     uint64_t GoodEnd() const { return m_good; }
 
+    // The rules of both DirChange file kinds: a folder is an absolute path without "." or ".."
+    // components or NUL; a name is one component (no "/" or NUL, not "." or "..").
     static bool IsUsableFolder(std::string_view folder);
     static bool IsUsableName(std::string_view name);
 
