@@ -7,7 +7,10 @@
 // A folder whose file names cannot be read is left out: nothing is reported deleted that could
 // not be read.
 //
-// `Access` gives, for a payload: IsPrevious(p), IsCurrent(p), and
+// A folder whose deleted files its owner listed already while the scan went (FilesListed) is
+// only looked at for the folders below it.
+//
+// `Access` gives, for a payload: IsPrevious(p), IsCurrent(p), FilesListed(p), and
 // Names(folderPath, p, previous, std::set<std::string>&) -> CKoError.
 #pragma once
 
@@ -25,6 +28,20 @@
 #include "core/StringUtil.h"
 #include "scan/dirchange/PathCache.h"
 
+// One deleted-item line as the tree DirChange writes it: network paths in moniker form behind a
+// "/", a folder with a trailing "/".
+inline void AppendDeletedItemLine(std::string& out, const char* kind, const std::string& path, bool folder) {
+    out += kind;
+    if (FXFile::IsVolumeUnc(path)) {
+        out += "/";
+        out += SXScanMisc::ConvertToUncMoniker(path);
+    } else {
+        out += path;
+    }
+    if (folder && (out.empty() || out.back() != '/')) out.push_back('/');
+    out.push_back('\n');
+}
+
 template <class Payload, class Access>
 class CDeletedItemsWalker {
 public:
@@ -41,7 +58,7 @@ public:
         };
         std::vector<Pending> pending{Pending{m_trie.GetRoot(), std::string()}};
         std::set<std::string> previousNames, currentNames;
-        std::string line, child;
+        std::string child;
         while (!pending.empty()) {
             Pending item = std::move(pending.back());
             pending.pop_back();
@@ -49,33 +66,39 @@ public:
             const Payload* payload = item.node->GetData().get();
             previousNames.clear();
             currentNames.clear();
-            bool known = true;
-            if (payload && m_access.IsPrevious(*payload)) {
-                CKoError error = m_access.Names(folder, *payload, true, previousNames);
-                if (error.IsSuccess() && m_access.IsCurrent(*payload))
-                    error = m_access.Names(folder, *payload, false, currentNames);
+            bool known = true;          // the current names are known (or not needed)
+            bool currentRead = false;  // currentNames holds them
+            auto readCurrent = [&]() {
+                if (currentRead || !known) return;
+                currentRead = true;
+                if (!payload || !m_access.IsCurrent(*payload)) return;
+                CKoError error = m_access.Names(folder, *payload, false, currentNames);
                 if (error.IsError()) {
-                    // Without both lists nothing here can be called deleted.
+                    // Without the list nothing here can be called deleted.
                     ++m_unreadable;
-                    ZYLOG_ERROR("Deleted files of a folder left out: its names cannot be read, Folder=[%s], error=%s",
+                    ZYLOG_ERROR("Deleted items of a folder left out: its names cannot be read, Folder=[%s], error=%s",
                                 folder.c_str(), error.AsString().c_str());
                     known = false;
                 }
-            } else if (payload && m_access.IsCurrent(*payload)) {
-                CKoError error = m_access.Names(folder, *payload, false, currentNames);
+            };
+            if (payload && m_access.IsPrevious(*payload) && !m_access.FilesListed(*payload)) {
+                CKoError error = m_access.Names(folder, *payload, true, previousNames);
                 if (error.IsError()) {
                     ++m_unreadable;
-                    known = false;
+                    ZYLOG_ERROR("Deleted files of a folder left out: its names cannot be read, Folder=[%s], error=%s",
+                                folder.c_str(), error.AsString().c_str());
+                    previousNames.clear();
                 }
-            }
-            if (known) {
-                for (const std::string& name : previousNames) {
-                    if (currentNames.count(name)) continue;
-                    const NodePtr* childNode = item.node->FindChild(name);
-                    // A file that became a folder is still there.
-                    if (childNode && (*childNode)->GetData() && m_access.IsCurrent(*(*childNode)->GetData())) continue;
-                    child = item.path + "/" + name;
-                    Emit(line, "??d", child, false);
+                if (!previousNames.empty()) readCurrent();
+                if (known) {
+                    for (const std::string& name : previousNames) {
+                        if (currentNames.count(name)) continue;
+                        const NodePtr* childNode = item.node->FindChild(name);
+                        // A file that became a folder is still there.
+                        if (childNode && (*childNode)->GetData() && m_access.IsCurrent(*(*childNode)->GetData())) continue;
+                        child = item.path + "/" + name;
+                        Emit("??d", child, false);
+                    }
                 }
             }
             const auto& children = item.node->GetChildren();
@@ -84,11 +107,13 @@ public:
                 const NodePtr& node = it.Get();
                 child = item.path + "/" + std::string(node->GetName());
                 const Payload* data = node->GetData().get();
-                // A folder that became a file is still there; so is one whose folder could not be read.
-                if (data && m_access.IsPrevious(*data) && !m_access.IsCurrent(*data) && known &&
-                    !currentNames.count(std::string(node->GetName()))) {
-                    Emit(line, listEveryItem ? "??d" : "??D", child, true);
-                    if (!listEveryItem) continue;
+                if (data && m_access.IsPrevious(*data) && !m_access.IsCurrent(*data)) {
+                    // A folder that became a file is still there; so is one whose folder could not be read.
+                    readCurrent();
+                    if (known && !currentNames.count(std::string(node->GetName()))) {
+                        Emit(listEveryItem ? "??d" : "??D", child, true);
+                        if (!listEveryItem) continue;
+                    }
                 }
                 pending.push_back(Pending{node, child});
             }
@@ -109,18 +134,8 @@ public:
     uint64_t GetUnreadableCount() const { return m_unreadable; }
 
 private:
-    void Emit(std::string& line, const char* kind, const std::string& path, bool folder) {
-        line.clear();
-        if (FXFile::IsVolumeUnc(path)) {
-            const std::string moniker = SXScanMisc::ConvertToUncMoniker(path);
-            line = "/" + moniker;
-        } else {
-            line = path;
-        }
-        if (folder && (line.empty() || line.back() != '/')) line.push_back('/');
-        m_text += kind;
-        m_text += line;
-        m_text.push_back('\n');
+    void Emit(const char* kind, const std::string& path, bool folder) {
+        AppendDeletedItemLine(m_text, kind, path, folder);
         ++m_written;
     }
 

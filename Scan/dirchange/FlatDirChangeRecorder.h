@@ -2,6 +2,7 @@
 // leaves the folder.
 #pragma once
 
+#include "DeletedItemsSpool.h"
 #include "ScanFolderStack.h"
 #include "scan/dirchange/DirChangeRecorder.h"
 #include "scan/dirchange/PathCacheFlatFileIndex.h"
@@ -30,8 +31,13 @@ public:
 
 private:
     CKoError WriteFrame(CScanFolderStack::Frame& frame);
+    // The files the previous job had in a folder the walk has just left and this job did not
+    // meet: listed now, while the folder's previous items are still cached.
+    CKoError ListDeletedFiles(const CScanFolderStack::Frame& frame);
 
     SOptions m_options;
     std::shared_ptr<CPathCacheFlatFileIndex> m_index;
     CScanFolderStack m_stack;
+    CDeletedItemsSpool m_deleted;
+    std::string m_line, m_child;
 };

@@ -63,6 +63,7 @@ CPathCacheFlatFileIndexPrivate::CPathCacheFlatFileIndexPrivate() {
             if (key.source != DIRCHANGE_SOURCE_CURRENT && key.source != DIRCHANGE_SOURCE_PREVIOUS)
                 return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "Unknown, DirChangeSourceEnum=[%d]",
                                                static_cast<int>(key.source));
+            if (key.source == DIRCHANGE_SOURCE_CURRENT) ++currentLoads;
             CKoError error = ReadItemsLocked(key.path, key.source, *items);
             if (error.IsError()) return error.Push(ZY_HERE);
             return CKoError::Success();
@@ -433,6 +434,7 @@ CKoError CPathCacheFlatFileIndexPrivate::GetItemsLocked(std::string_view folder,
 }
 
 void CPathCacheFlatFileIndexPrivate::ForgetCurrentItemsLocked(std::string_view folder) {
+    if (currentLoads == 0) return;
     _DirChangeCacheKey key{std::string(WithoutTrailingDelimiters(folder)), DIRCHANGE_SOURCE_CURRENT};
     if (lastItems && lastKey == key) {
         lastItems.reset();
@@ -444,6 +446,7 @@ void CPathCacheFlatFileIndexPrivate::ForgetCurrentItemsLocked(std::string_view f
 void CPathCacheFlatFileIndexPrivate::ClearCacheLocked() {
     cache->Clear();
     cacheFiles = 0;
+    currentLoads = 0;
     lastItems.reset();
     lastKey = _DirChangeCacheKey();
 }

@@ -108,6 +108,9 @@ public:
     size_t cacheCapacity = CPathCacheFlatFileIndex::kDefaultCacheCapacity;
     size_t cacheMaxFiles = CPathCacheFlatFileIndex::kDefaultCacheMaxFiles;
     size_t cacheFiles = 0;
+    // Current-file maps loaded into the cache since it was last emptied: while there are none, a
+    // write has nothing to make out of date (a scan that only writes looks nothing up).
+    size_t currentLoads = 0;
     // The last map handed out: asking again is a hit on the most recently used entry anyway.
     _DirChangeCacheKey lastKey;
     FlatFileItemMapPtr lastItems;

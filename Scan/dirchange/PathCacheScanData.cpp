@@ -19,8 +19,8 @@ CPathCacheScanData::Extra& CPathCacheScanData::MakeExtra() {
 }
 
 void CPathCacheScanData::AddOffsetAddress(uint64_t address) {
-    if (m_count < kInline)
-        m_inline[m_count] = address;
+    if (Count() < kInline)
+        m_inline[Count()] = address;
     else
         MakeExtra().more.push_back(address);
     ++m_count;
@@ -28,20 +28,20 @@ void CPathCacheScanData::AddOffsetAddress(uint64_t address) {
 
 std::vector<uint64_t> CPathCacheScanData::GetOffsetAddressList() const {
     std::vector<uint64_t> list;
-    list.reserve(m_count);
-    for (size_t i = 0; i < m_count; ++i) list.push_back(GetOffsetAddress(i));
+    list.reserve(Count());
+    for (size_t i = 0; i < Count(); ++i) list.push_back(GetOffsetAddress(i));
     return list;
 }
 
 bool CPathCacheScanData::HasOffsets(bool previous) const {
-    for (size_t i = 0; i < m_count; ++i)
+    for (size_t i = 0; i < Count(); ++i)
         if (IsPreviousOffsetAddress(GetOffsetAddress(i)) == previous) return true;
     return false;
 }
 
 void CPathCacheScanData::RemoveOffsets(bool previous) {
     size_t kept = 0;
-    for (size_t i = 0; i < m_count; ++i) {
+    for (size_t i = 0; i < Count(); ++i) {
         const uint64_t address = GetOffsetAddress(i);
         if (IsPreviousOffsetAddress(address) == previous) continue;
         // Moving down never overwrites an entry not yet read.
@@ -51,14 +51,14 @@ void CPathCacheScanData::RemoveOffsets(bool previous) {
             m_extra->more[kept - kInline] = address;
         ++kept;
     }
-    m_count = static_cast<uint32_t>(kept);
+    m_count = static_cast<uint32_t>(kept) | (m_count & kMarkBit);
     if (m_extra) m_extra->more.resize(kept > kInline ? kept - kInline : 0);
 }
 
 bool CPathCacheScanData::RemoveLastOffsetAddress(uint64_t address) {
-    if (m_count == 0 || GetOffsetAddress(m_count - 1) != address) return false;
+    if (Count() == 0 || GetOffsetAddress(Count() - 1) != address) return false;
     --m_count;
-    if (m_count >= kInline) m_extra->more.pop_back();
+    if (Count() >= kInline) m_extra->more.pop_back();
     return true;
 }
 

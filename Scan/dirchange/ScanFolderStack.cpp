@@ -1,5 +1,7 @@
 #include "ScanFolderStack.h"
 
+#include <algorithm>
+
 #include "core/Path.h"
 
 CKoError CScanFolderStack::LeaveUntilInside(const std::string& folder) {
@@ -26,13 +28,20 @@ CKoError CScanFolderStack::FrameOf(const std::string& folder, Frame*& frame) {
 }
 
 CKoError CScanFolderStack::AddFile(const std::string& path, bool collected, FVBasePtr info) {
-    std::string folder, name;
-    if (FXPath::SplitParentPath(path, folder, name).IsError() || name.empty())
+    std::string_view p = path;
+    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    const size_t slash = p.rfind('/');
+    if (slash == std::string_view::npos || slash + 1 == p.size())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "A file needs a folder, Path=[%s]", path.c_str());
-    Frame* frame = nullptr;
-    CKoError error = FrameOf(folder, frame);
-    if (error.IsError()) return error.Push(ZY_HERE);
-    frame->files.push_back(File{std::move(name), collected, std::move(info)});
+    const std::string_view folder = slash == 0 ? std::string_view("/") : p.substr(0, slash);
+    const std::string_view name = p.substr(slash + 1);
+    // Files come folder by folder: the open frame is almost always the file's.
+    if (m_frames.empty() || !FXPath::IsSamePathAs(m_frames.back().folder, folder)) {
+        Frame* frame = nullptr;
+        CKoError error = FrameOf(std::string(folder), frame);
+        if (error.IsError()) return error.Push(ZY_HERE);
+    }
+    m_frames.back().files.push_back(File{std::string(name), collected, std::move(info)});
     return CKoError::Success();
 }
 
@@ -51,4 +60,13 @@ CKoError CScanFolderStack::LeaveAll() {
     }
     if (first.IsError()) return first.Push(ZY_HERE);
     return CKoError::Success();
+}
+
+std::vector<std::string_view> CScanFolderStack::SortedNames(const Frame& frame) {
+    std::vector<std::string_view> names;
+    names.reserve(frame.files.size());
+    for (const File& file : frame.files) names.push_back(file.name);
+    // The walk gives names in order already; files carried forward come after them.
+    if (!std::is_sorted(names.begin(), names.end())) std::sort(names.begin(), names.end());
+    return names;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,7 @@ public:
     struct Frame {
         std::string folder;
         std::vector<File> files;
+        bool carried = false;  // what the previous job had here is kept (the folder could not be read)
     };
     // Writes a frame the walk has left.
     using Writer = std::function<CKoError(Frame&)>;
@@ -38,6 +40,8 @@ public:
     // Writes and leaves every frame.
     CKoError LeaveAll();
     bool IsEmpty() const { return m_frames.empty(); }
+    // The names of a frame's files, sorted.
+    static std::vector<std::string_view> SortedNames(const Frame& frame);
 
 private:
     CKoError LeaveUntilInside(const std::string& folder);

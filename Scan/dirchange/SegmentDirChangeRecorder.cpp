@@ -21,6 +21,8 @@ bool SplitFile(const std::string& path, std::string& folder, std::string& name) 
 
 struct SegmentAccess {
     SymLinkDirChange& dc;
+    bool ignoreListed;
+    bool FilesListed(const PathCacheNode& node) const { return !ignoreListed && node.IsMarked(); }
     bool IsPrevious(const PathCacheNode& node) const { return node.GetFlags().IsSet(Flags::PREVIOUSDIRCHANGE); }
     bool IsCurrent(const PathCacheNode& node) const { return node.GetFlags().IsAnySet(Flags::CURRENT_JOB_FLAGS_MASK); }
     CKoError Names(const std::string& /*folder*/, const PathCacheNode& node, bool previous, std::set<std::string>& names) {
@@ -30,12 +32,11 @@ struct SegmentAccess {
 
 }  // namespace
 
-CSegmentDirChangeRecorder::CSegmentDirChangeRecorder(const SOptions& /*options*/)
+CSegmentDirChangeRecorder::CSegmentDirChangeRecorder(const SOptions& options)
     : m_dc(std::make_shared<SymLinkDirChange>()),
-      m_stack([this](CScanFolderStack::Frame& frame) {
-          return WriteBlock(frame.folder, frame.files, Flags(Flags::CURRENTDIRCHANGE));
-      }),
-      m_where(std::make_shared<SymLinkItemInfo>()) {}
+      m_stack([this](CScanFolderStack::Frame& frame) { return WriteFrame(frame); }),
+      m_where(std::make_shared<SymLinkItemInfo>()),
+      m_deleted(options.deletedItemsInMemory) {}
 
 CSegmentDirChangeRecorder::~CSegmentDirChangeRecorder() = default;
 
@@ -53,6 +54,41 @@ CKoError CSegmentDirChangeRecorder::StartCurrent(const std::string& fileName) {
     m_currentFile = fileName;
     m_out.Attach(m_file.get(), 0);
     m_dc->setCDFInfo(std::make_shared<SymLinkItemInfo>(0, fileName));
+    m_deleted.SetFile(fileName + ".deleted");
+    return CKoError::Success();
+}
+
+CKoError CSegmentDirChangeRecorder::WriteFrame(CScanFolderStack::Frame& frame) {
+    CKoError error = WriteBlock(frame.folder, frame.files, Flags(Flags::CURRENTDIRCHANGE));
+    if (error.IsSuccess()) error = ListDeletedFiles(frame);
+    if (error.IsError()) return error.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError CSegmentDirChangeRecorder::ListDeletedFiles(const CScanFolderStack::Frame& frame) {
+    if (frame.carried || !m_dc->IsPreviousDirChangeLoaded()) return CKoError::Success();
+    PathCacheNode* node = m_dc->FindFolder(frame.folder);
+    if (!node || !node->GetFlags().IsSet(Flags::PREVIOUSDIRCHANGE)) return CKoError::Success();
+    std::set<std::string> previous;
+    // Unreadable now: the listing at the end tries again (and leaves the folder out if it fails).
+    if (m_dc->ReadNames(*node, true, previous).IsError()) return CKoError::Success();
+    const std::vector<std::string_view> current = CScanFolderStack::SortedNames(frame);
+    auto next = current.begin();
+    std::string child;
+    for (const std::string& name : previous) {
+        while (next != current.end() && *next < name) ++next;
+        if (next != current.end() && *next == name) continue;
+        child = frame.folder == "/" ? "/" : frame.folder + "/";
+        child += name;
+        // A file that became a folder is still there.
+        const PathCacheNode* folder = m_dc->FindFolder(child);
+        if (folder && folder->GetFlags().IsAnySet(Flags::CURRENT_JOB_FLAGS_MASK)) continue;
+        m_line.clear();
+        AppendDeletedItemLine(m_line, "??d", child, false);
+        CKoError error = m_deleted.Add(m_line);
+        if (error.IsError()) return error.Push(ZY_HERE);
+    }
+    node->SetMarked(true);
     return CKoError::Success();
 }
 
@@ -157,6 +193,7 @@ CKoError CSegmentDirChangeRecorder::CarryForward(const std::string& pathIn) {
             for (const std::string& name : names) files.push_back(CScanFolderStack::File{name, false, FVBasePtr()});
             if (CScanFolderStack::Frame* frame = m_stack.Find(folder)) {
                 frame->files.insert(frame->files.end(), files.begin(), files.end());
+                frame->carried = true;
                 continue;
             }
             error = WriteBlock(folder, files, Flags(Flags::CURRENTDIRCHANGE));
@@ -197,9 +234,10 @@ CKoError CSegmentDirChangeRecorder::EndScan() {
 }
 
 CKoError CSegmentDirChangeRecorder::WriteDeletedItems(FILE* out, bool listEveryItem) {
-    SegmentAccess access{*m_dc};
+    CKoError error = listEveryItem ? CKoError() : m_deleted.CopyTo(out);
+    SegmentAccess access{*m_dc, listEveryItem};
     CDeletedItemsWalker<PathCacheNode, SegmentAccess> walker(m_dc->GetTrie(), access);
-    CKoError error = walker.Write(out, listEveryItem);
+    if (error.IsSuccess()) error = walker.Write(out, listEveryItem);
     if (error.IsError()) return error.Push(ZY_HERE);
     return CKoError::Success();
 }

@@ -3,6 +3,7 @@
 // Files are always tracked (the segment DirChange has no folders-only mode).
 #pragma once
 
+#include "DeletedItemsSpool.h"
 #include "ScanFolderStack.h"
 #include "scan/dirchange/BufferedFileAppender.h"
 #include "scan/dirchange/DirChangeRecorder.h"
@@ -30,6 +31,9 @@ public:
     CKoError WriteDeletedItems(FILE* out, bool listEveryItem) override;
 
 private:
+    CKoError WriteFrame(CScanFolderStack::Frame& frame);
+    // The files the previous job had in a folder the walk has just left and this job did not meet.
+    CKoError ListDeletedFiles(const CScanFolderStack::Frame& frame);
     CKoError WriteBlock(const std::string& folder, const std::vector<CScanFolderStack::File>& files,
                         BDirChangeItemFlags folderFlags);
 
@@ -40,4 +44,5 @@ private:
     CBufferedFileAppender m_out;
     std::shared_ptr<SymLinkItemInfo> m_where;
     std::string m_line, m_path;
+    CDeletedItemsSpool m_deleted;
 };

@@ -134,6 +134,7 @@ void Change(World& world, std::mt19937& rng) {
 struct JobResult {
     std::vector<std::string> decisions;  // "new file ...", "changed file ...", "new folder ..."
     std::vector<std::string> deleted;    // sorted deleted-item lines
+    std::vector<std::string> every;      // the same, listing every item
     std::map<std::string, bool> known;   // what this job's DirChange should hold (model only)
 };
 
@@ -173,6 +174,7 @@ JobResult RunJob(EDirChangeKind kind, const World& world, const std::string& pre
     std::unique_ptr<CDirChangeRecorder> recorder;
     CDirChangeRecorder::SOptions options;
     options.includeFiles = includeFiles;
+    options.deletedItemsInMemory = 64;  // deleted files found during the walk wait in a file
     EXPECT_TRUE(CDirChangeRecorder::Create(kind, options, recorder).IsSuccess());
     const bool full = previousFile.empty();
     if (!full) {
@@ -231,6 +233,11 @@ JobResult RunJob(EDirChangeKind kind, const World& world, const std::string& pre
     EXPECT_TRUE(e.IsSuccess()) << e.AsString();
     std::sort(result.decisions.begin(), result.decisions.end());
     result.deleted = SortedLines(DeletedLines(*recorder, false));
+    result.every = SortedLines(DeletedLines(*recorder, true));
+    // Asked again, the same answer.
+    EXPECT_EQ(SortedLines(DeletedLines(*recorder, false)), result.deleted);
+    recorder.reset();
+    EXPECT_FALSE(FXPath::DoesPathExist(currentFile + ".deleted"));
     return result;
 }
 
@@ -296,12 +303,18 @@ TEST_P(DirChangeKindsTest, EveryKindChoosesTheSameItemsAsTheModel) {
         SCOPED_TRACE("generation " + std::to_string(generation));
         if (generation > 0) Change(world, rng);
         const JobResult expected = Expected(world, generation > 0 ? &previous : nullptr);
+        std::vector<std::string> treeEvery;
         for (size_t k = 0; k < 3; ++k) {
             SCOPED_TRACE(kKinds[k].AsString());
             const std::string current = m_dir / (std::string(kKinds[k].AsString()) + std::to_string(generation));
             const JobResult got = RunJob(kKinds[k], world, files[k], current);
             EXPECT_EQ(got.decisions, expected.decisions);
             EXPECT_EQ(got.deleted, expected.deleted);
+            // Every deleted item, folders and what was in them, as the tree lists them.
+            if (k == 0)
+                treeEvery = got.every;
+            else
+                EXPECT_EQ(got.every, treeEvery);
             files[k] = current;
         }
         previous = expected.known;

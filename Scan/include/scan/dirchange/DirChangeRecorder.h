@@ -30,6 +30,9 @@ public:
         bool includeFiles = true;
         // Flat kind: rewrite the current DirChange at the end with one block per folder.
         bool compactAtEnd = false;
+        // Flat and segment kinds list a folder's deleted files when the walk leaves it; beyond
+        // this many bytes the lines wait in a file beside the current DirChange ("<file>.deleted").
+        size_t deletedItemsInMemory = 4 * 1024 * 1024;
     };
 
     static CKoError Create(EDirChangeKind kind, const SOptions& options, std::unique_ptr<CDirChangeRecorder>& out);

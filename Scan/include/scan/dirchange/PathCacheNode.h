@@ -28,8 +28,14 @@ public:
 
     std::string AsString() const { return m_flags.AsString(); }
 
+    // A mark for the owner's own bookkeeping (a recorder notes the folders whose deleted files it
+    // has listed already).
+    bool IsMarked() const { return m_marked; }
+    void SetMarked(bool on) { m_marked = on; }
+
 private:
     BDirChangeItemFlags m_flags;
+    bool m_marked = false;
     FileRegistry m_previous;
     FileRegistry m_current;
 };

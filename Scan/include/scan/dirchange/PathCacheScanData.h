@@ -38,8 +38,8 @@ public:
     static bool IsPreviousOffsetAddress(uint64_t address) { return (address & kPreviousBit) != 0; }
     static bool IsCurrentOffsetAddress(uint64_t address) { return (address & kPreviousBit) == 0; }
     static uint64_t GetAddressOfOffsetAddress(uint64_t address) { return address & ~kPreviousBit; }
-    bool IsOffsetListEmpty() const { return m_count == 0; }
-    size_t GetOffsetCount() const { return m_count; }
+    bool IsOffsetListEmpty() const { return Count() == 0; }
+    size_t GetOffsetCount() const { return Count(); }
     uint64_t GetOffsetAddress(size_t i) const { return i < kInline ? m_inline[i] : m_extra->more[i - kInline]; }
     std::vector<uint64_t> GetOffsetAddressList() const;
     bool HasPreviousOffsets() const { return HasOffsets(true); }
@@ -55,11 +55,18 @@ public:
     void SetPreviousInfo(FVBasePtr info);
     void SetCurrentInfo(FVBasePtr info);
 
+    // A mark for the owner's own bookkeeping (a recorder notes the folders whose deleted files it
+    // has listed already).
+    bool IsMarked() const { return (m_count & kMarkBit) != 0; }
+    void SetMarked(bool on) { m_count = on ? (m_count | kMarkBit) : (m_count & ~kMarkBit); }
+
     // For diagnostic dumps: the flag names.
     std::string AsString() const { return m_flags.AsString(); }
 
 private:
     static constexpr size_t kInline = 2;
+    static constexpr uint32_t kMarkBit = 1u << 31;  // the mark shares the word of the count
+    uint32_t Count() const { return m_count & ~kMarkBit; }
     struct Extra {
         std::vector<uint64_t> more;
         FVBasePtr previousInfo;
