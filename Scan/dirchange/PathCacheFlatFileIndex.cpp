@@ -124,6 +124,14 @@ CKoError CPathCacheFlatFileIndex::SetPreviousBackingFile(const std::string& path
     file.blockReader.reset();
     file.source.reset();
     file.readOnly.reset();
+    // What another previous file said is forgotten: its offsets are not offsets into this one.
+    if (file.loaded)
+        for (NodeIterator it(std::string(), m_d->trie.GetRoot(), '/', true); !it.IsEnd(); ++it)
+            if (CPathCacheScanData* record = it.GetNode()->GetData().get()) {
+                record->RemovePreviousOffsets();
+                record->GetFlags().Clear(BDirChangeItemFlags::PREVIOUS_JOB_FLAGS_MASK);
+            }
+    file.loaded = false;
     file.path = path;
     CKoError error = FXEnv::Current()->NewRandomAccessFile(path, file.readOnly);
     if (error.IsSuccess()) error = FXEnv::Current()->Stat(path, file.identity, true);
@@ -150,6 +158,11 @@ CKoError CPathCacheFlatFileIndex::SetCurrentBackingFile(const std::string& path,
     file.blockReader.reset();
     file.source.reset();
     file.readWrite.reset();
+    // Offsets into a file read before are not offsets into this one.
+    if (file.loaded)
+        for (NodeIterator it(std::string(), m_d->trie.GetRoot(), '/', true); !it.IsEnd(); ++it)
+            if (CPathCacheScanData* record = it.GetNode()->GetData().get()) record->RemoveCurrentOffsets();
+    file.loaded = false;
     file.path = path;
     m_d->currentMapper = mapper;
     error = FXEnv::Current()->NewRandomRWFile(path, true, file.readWrite);
@@ -544,12 +557,10 @@ CKoError CPathCacheFlatFileIndex::AddSurface(const std::string& pathIn) {
         path.resize(slash);
         if (path.empty()) {
             {
+                // Only the root takes mark 2, and no other path reaches it.
                 Lock lock(m_d->lock);
-                CKoError error = m_d->surface.InsertOrUpdate<LeaveDataAlone<int>>(path, 2);
+                CKoError error = m_d->surface.Insert(path, 2);
                 if (error.IsError()) return error.Push(ZY_HERE);
-                int mark = 0;
-                m_d->surface.Search(path, mark);
-                if (mark != 2) m_d->surface.GetRoot()->SetData(2);
             }
             CKoError error = SetWritten(path, Flags::DIRCHANGE_WRITTEN);
             if (error.IsError()) return error.Push(ZY_HERE);

@@ -305,6 +305,26 @@ TEST_F(FlatFileIndexTest, AReplacedPreviousFileIsNotReadThroughOldOffsets) {
     EXPECT_TRUE(log.Log().Contains("changed since it was loaded"));
 }
 
+TEST_F(FlatFileIndexTest, AnotherBackingFileReplacesWhatTheFirstSaid) {
+    CPathCacheFlatFileIndex index;
+    Load(index, true, "/a/\n\tx\n/b/\n\ty\n");
+    WriteFile(m_dir / "prev2", "/b/\n\tz\n");
+    ASSERT_TRUE(index.SetPreviousBackingFile(m_dir / "prev2", nullptr).IsSuccess());
+    EXPECT_FALSE(index.IsItemInPreviousJob("/a/x", Flags::PD_FILE));
+    EXPECT_FALSE(index.IsItemInPreviousJob("/a", Flags::PREVIOUSDIRCHANGE));
+    EXPECT_FALSE(index.IsItemInPreviousJob("/b/y", Flags::PD_FILE));
+    EXPECT_TRUE(index.IsItemInPreviousJob("/b/z", Flags::PD_FILE));
+
+    ASSERT_TRUE(index.SetCurrentBackingFile(m_dir / "cur1", nullptr).IsSuccess());
+    ASSERT_TRUE(index.AddCurrentFolder("/c", ZY_HERE, "scan", Files({"long-name-of-a-file"})).IsSuccess());
+    ASSERT_TRUE(index.SyncCurrentBackingFile().IsSuccess());
+    WriteFile(m_dir / "cur2", "/d/\n\tq\n");
+    ASSERT_TRUE(index.SetCurrentBackingFile(m_dir / "cur2", nullptr).IsSuccess());
+    // /c's block was in the first file: nothing of it is read from the second.
+    EXPECT_FALSE(index.IsItemInCurrentDirChange("/c/long-name-of-a-file", Flags::CD_FILE));
+    EXPECT_TRUE(index.IsItemInCurrentDirChange("/d/q", Flags::CD_FILE));
+}
+
 TEST_F(FlatFileIndexTest, DecisionPointFieldsAndTheDiagnosticDump) {
     class Clock : public FXEnvWrapper {
     public:
