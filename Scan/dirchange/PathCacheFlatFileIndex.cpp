@@ -1,5 +1,7 @@
 #include "scan/dirchange/PathCacheFlatFileIndex.h"
 
+#include <cerrno>
+
 #include "PathCacheFlatFileIndexPrivate.h"
 #include "core/LogWriter.h"
 #include "core/Path.h"
@@ -500,7 +502,7 @@ CKoError CPathCacheFlatFileIndex::RawWriteLineCurrent(const std::string& line) {
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE,
                                        "Failed to write to backing file (badbit), CurrentBackingFile=[%s], Line=[%s], error=%d",
                                        m_d->current.path.c_str(), line.c_str(),
-                                       FXErrorUtil::IsFamily(error, EErrorFamily::ErrNo) ? static_cast<int>(error.GetErrorCode()) : 5);
+                                       FXErrorUtil::IsFamily(error, EErrorFamily::ErrNo) ? static_cast<int>(error.GetErrorCode()) : EIO);
     // A raw line may extend the open block: its offset must stay.
     m_d->openHasFiles = true;
     m_d->ClearCacheLocked();
