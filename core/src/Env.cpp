@@ -18,15 +18,8 @@ bool FXFileStat::IsSymlink() const { return S_ISLNK(mode); }
 
 namespace {
 
-// The library's families for the errnos callers tell apart; the rest stay errnos.
 CKoError PathError(const FXCodeLocation& here, int err, const char* what, const std::string& path) {
-    if (err == ENOENT)
-        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_FILE_NOT_FOUND, "%s: not found, FileName=[%s]", what,
-                                       path.c_str());
-    if (err == EEXIST)
-        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_ALREADY_EXISTS, "%s: already exists, FileName=[%s]", what,
-                                       path.c_str());
-    return FXErrorUtil::ErrorErrNo(here, err, "%s failed, FileName=[%s]", what, path.c_str());
+    return FXEnvPathError(here, err, what, path);
 }
 
 int64_t ToNs(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
@@ -377,6 +370,37 @@ public:
 std::atomic<FXEnv*> g_currentEnv{nullptr};
 
 }  // namespace
+
+// The library's families for the errnos callers tell apart; the rest stay errnos.
+CKoError FXEnvPathError(const FXCodeLocation& here, int err, const char* what, const std::string& path) {
+    if (err == ENOENT)
+        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_FILE_NOT_FOUND, "%s: not found, FileName=[%s]", what,
+                                       path.c_str());
+    if (err == EEXIST)
+        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_ALREADY_EXISTS, "%s: already exists, FileName=[%s]", what,
+                                       path.c_str());
+    return FXErrorUtil::ErrorErrNo(here, err, "%s failed, FileName=[%s]", what, path.c_str());
+}
+
+int FXEnvErrno(const CKoError& error) {
+    if (error.IsSuccess()) return 0;
+    if (error.GetFamily() == EErrorFamily::ErrNo && error.GetErrorCode() > 0) return static_cast<int>(error.GetErrorCode());
+    if (error.GetFamily() == EErrorFamily::Win32) {
+        switch (error.GetErrorCode()) {
+            case ZyWin32::ERROR_FILE_NOT_FOUND:
+            case ZyWin32::ERROR_PATH_NOT_FOUND: return ENOENT;
+            case ZyWin32::ERROR_ALREADY_EXISTS: return EEXIST;
+            case ZyWin32::ERROR_LOCK_VIOLATION: return EWOULDBLOCK;
+            case ZyWin32::ERROR_ACCESS_DENIED: return EACCES;
+            case ZyWin32::ERROR_INVALID_HANDLE: return EBADF;
+            case ZyWin32::ERROR_INVALID_DATA:
+            case ZyWin32::ERROR_INVALID_PARAMETER: return EINVAL;
+            case ZyWin32::ERROR_OUTOFMEMORY: return ENOMEM;
+            default: break;
+        }
+    }
+    return EIO;
+}
 
 FXEnv* FXEnv::Default() {
     static PosixEnv* env = new PosixEnv();  // never destroyed: used until the very end of the process

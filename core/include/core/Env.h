@@ -243,3 +243,11 @@ private:
 
 // Makes a rename or a creation in `folder` durable; the folder of a path is its parent.
 CKoError FXSyncParentDir(const std::string& path);
+
+// The error an environment gives when the system refuses `what` on `path` with errno `err`: the
+// families above for a missing or existing name, otherwise the errno. Wrappers that make faults
+// of their own build them with it, so callers meet what a real failure would give them.
+CKoError FXEnvPathError(const FXCodeLocation& here, int err, const char* what, const std::string& path);
+// The errno behind an environment's error (for stdio streams and messages that carry an errno):
+// an errno error gives its own, the families above theirs, anything else EIO.
+int FXEnvErrno(const CKoError& error);
