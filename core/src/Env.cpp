@@ -492,3 +492,18 @@ CKoError FXDurableReplace::WriteWhole(const std::string& path, std::string_view 
     if (e.IsError()) return e.Push(ZY_HERE);
     return CKoError::Success();
 }
+
+CKoError FXDurableReplace::Install(const std::string& writtenPath, const std::string& finalPath) {
+    FXEnv* env = FXEnv::Current();
+    std::unique_ptr<FXRandomRWFile> file;
+    CKoError e = env->NewRandomRWFile(writtenPath, false, file);
+    if (e.IsSuccess()) e = file->Sync();
+    if (e.IsSuccess()) e = file->Close();
+    file.reset();
+    if (e.IsSuccess()) e = env->RenameFile(writtenPath, finalPath);
+    if (e.IsError())
+        return e.Push(ZY_HERE, "Failed to replace file, FileName=[%s], From=[%s]", finalPath.c_str(), writtenPath.c_str());
+    e = FXSyncParentDir(finalPath);
+    if (e.IsError()) return e.Push(ZY_HERE, "Replaced file not yet durable, FileName=[%s]", finalPath.c_str());
+    return CKoError::Success();
+}

@@ -22,7 +22,7 @@ TEST(FXFile, OpenMissingAndRemoveMissing) {
     ScopedTempDir dir;
     FXFileHandle f;
     CKoError e = FXFile::zyfopen(dir / "missing", "rb", f);
-    EXPECT_TRUE(FXErrorUtil::IsErrNo(e, ENOENT));
+    EXPECT_TRUE(FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) << e.AsString();
     EXPECT_FALSE(f.IsOpen());
     EXPECT_TRUE(FXErrorUtil::IsWin32(FXFile::RemoveFile(dir / "missing"), ZyWin32::ERROR_FILE_NOT_FOUND));
 }
@@ -76,15 +76,7 @@ TEST(FXFile, AtomicReplaceLeavesOldContentOnFailure) {
     ASSERT_TRUE(FXFile::WriteFileAtomically(dir / "state", "two").IsSuccess());
     EXPECT_EQ(ReadFile(dir / "state"), "two");
     EXPECT_FALSE(FXFile::DoesFileExist(dir / "state.tmp"));
-
-    // A full file system: the write fails and the old file is intact.
-    testsupport::TinyTmpfs fs(64 * 1024);
-    if (!fs.Mounted()) GTEST_SKIP() << "needs root to mount a tmpfs";
-    std::string path = fs.Path() + "/state";
-    ASSERT_TRUE(FXFile::WriteFileAtomically(path, "old").IsSuccess());
-    CKoError e = FXFile::WriteFileAtomically(path, std::string(256 * 1024, 'x'));
-    EXPECT_TRUE(FXErrorUtil::IsErrNo(e, ENOSPC)) << e.AsString();
-    EXPECT_EQ(ReadFile(path), "old");
+    // A full disk under it: FXFileSeam.HelpersFailCleanlyWhereTheSeamFails.
 }
 
 TEST(FXFile, IsVolumeUnc) {

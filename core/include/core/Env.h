@@ -231,6 +231,10 @@ public:
 
     // Replaces `path` with `content` in one call.
     static CKoError WriteWhole(const std::string& path, std::string_view content, mode_t mode = 0644);
+    // The second half for a file that a writer of its own finished under `writtenPath` (closed,
+    // not necessarily synced): syncs it, renames it over `finalPath` and syncs the folder. The
+    // written file is the caller's to remove when this fails before the rename.
+    static CKoError Install(const std::string& writtenPath, const std::string& finalPath);
 
 private:
     std::string m_finalPath;

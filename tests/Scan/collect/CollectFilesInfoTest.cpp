@@ -139,7 +139,7 @@ TEST(CollectFilesInfo, BadDescriptionFilesAreRefused) {
     const std::string path = dir / "CollectInfo.xml";
 
     CKoError e = info->LoadFromFile(path);
-    EXPECT_TRUE(FXErrorUtil::IsErrNo(e, ENOENT)) << e.AsString();
+    EXPECT_TRUE(FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) << e.AsString();
     EXPECT_NE(e.AsString().find("Failed to read collect files description [" + path + "]"), std::string::npos);
 
     for (const std::string& text :
