@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/FaultInjectionEnv.h"
 #include "core/File.h"
 #include "core/PlatformInfo.h"
 #include "core/Sync.h"
@@ -117,6 +118,31 @@ TEST(ZYPlatformInfo, StoreReadsWritesAndReportsMissingKeys) {
     ASSERT_TRUE(ZYPlatformInfo::setString("Other", "k", "w").IsSuccess());
     ASSERT_TRUE(ZYPlatformInfo::getString("Other", "k", s).IsSuccess());
     EXPECT_EQ(s, "w");
+}
+
+// A settings file that exists but cannot be read leaves every setting at its default: that is
+// said in the log, and the store's own save failures come back to the caller.
+TEST(ZYPlatformInfo, AnUnreadableSettingsFileIsLogged) {
+    ScopedTempDir dir;
+    const std::string path = dir / "settings.conf";
+    WriteFile(path, "[FileSystemAgent]\nnCacheNames=1\n");
+    testsupport::ScopedLogCapture log;
+    {
+        FXFaultInjectionEnv env;
+        FXScopedEnv scoped(&env);
+        env.FailNth(EFaultOp::Read, 1, EIO);
+        EXPECT_TRUE(FXErrorUtil::IsErrNo(ZYPlatformInfo::SetSettingsFile(path), EIO));
+        EXPECT_TRUE(log.Log().Contains("Cannot read settings file, every setting keeps its default, FileName=[" + path + "]"));
+        std::string s;
+        EXPECT_TRUE(ZYPlatformInfo::getString("FileSystemAgent", "nCacheNames", s).IsError());
+        env.FailNth(EFaultOp::Rename, 1, ENOSPC);
+        EXPECT_TRUE(FXErrorUtil::IsErrNo(ZYPlatformInfo::setString("FileSystemAgent", "k", "v"), ENOSPC));
+        EXPECT_EQ(ReadFile(path), "[FileSystemAgent]\nnCacheNames=1\n");
+    }
+    // A missing one is no news.
+    ASSERT_TRUE(ZYPlatformInfo::SetSettingsFile(dir / "none.conf").IsSuccess());
+    EXPECT_EQ(log.Log().Lines().size(), 1u);
+    ASSERT_TRUE(ZYPlatformInfo::SetSettingsFile("").IsSuccess());
 }
 
 TEST(ZyNamedMutex, ExcludesAnotherProcessUntilReleased) {
