@@ -1,8 +1,9 @@
 #include "JobState.h"
 
-#include <fcntl.h>
+#include <memory>
+#include <stdexcept>
 
-#include "core/File.h"
+#include "core/Env.h"
 #include "core/KoXml.h"
 #include "core/Path.h"
 #include "scan/Unix/CollectFileEncode.h"
@@ -14,9 +15,10 @@ CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job
 CKoError CScanJobState::Load(const std::string& resultsDir) {
     *this = CScanJobState();
     std::string path = FXPath::Join(resultsDir, kFileName);
-    if (!FXFile::DoesFileExist(path)) return CKoError::Success();
     CKoXDocument doc;
     CKoError e = doc.LoadFromFile(path);
+    // Only a state that is not there is no state: one that cannot be read must not pass for none.
+    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) return CKoError::Success();
     if (e.IsError()) return Fail(e, path);
     CKoXNodePtr root = doc.GetNode("FsScanState");
     if (!root->Exists()) return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "No FsScanState element"), path);
@@ -79,9 +81,10 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
                     break;
             }
             // Paths may hold any byte; XML text must be UTF-8, so they are fully escaped.
+            std::string escaped;
             for (size_t i = 0; e.IsSuccess() && i < r.rescanPaths.size(); ++i) {
-                if ((e = scan->AppendNode("Rescan", node)).IsSuccess())
-                    e = node->SetAttributeString("Path", escapeFileName(r.rescanPaths[i].c_str(), true));
+                if ((e = scan->AppendNode("Rescan", node)).IsSuccess()) e = EscapePath(r.rescanPaths[i], escaped, true);
+                if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
             }
         }
     }
@@ -92,18 +95,39 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
 }
 
 CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash) {
-    FXFd fd;
-    CKoError e = FXFile::ZYCreateFile(path, O_RDONLY, 0, fd);
+    std::unique_ptr<FXSequentialFile> file;
+    CKoError e = FXEnv::Current()->NewSequentialFile(path, file);
     if (e.IsError()) return e.Push(ZY_HERE);
     size = 0;
     hash = 0xcbf29ce484222325ull;
     static thread_local char buffer[1 << 16];
     for (;;) {
         size_t n = 0;
-        e = FXFile::ZYReadFile(fd, buffer, sizeof buffer, n);
+        e = file->Read(buffer, sizeof buffer, n);
         if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
         if (n == 0) return CKoError::Success();
         size += n;
         for (size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 0x100000001b3ull;
     }
+}
+
+CKoError EscapePath(const std::string& path, std::string& escaped, bool encodeAll) {
+    // escapeFileName throws when its buffer cannot be had: here that is an error like any other.
+    try {
+        escapeFileName(path.c_str(), encodeAll, escaped);
+    } catch (const std::exception& ex) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Cannot escape a path, Length=[%zu], error=%s",
+                                       path.size(), ex.what());
+    }
+    return CKoError::Success();
+}
+
+CKoError EscapePath(const std::string& path, std::string& escaped) {
+    try {
+        escapeFileName(path.c_str(), escaped);
+    } catch (const std::exception& ex) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Cannot escape a path, Length=[%zu], error=%s",
+                                       path.size(), ex.what());
+    }
+    return CKoError::Success();
 }

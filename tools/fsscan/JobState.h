@@ -43,3 +43,7 @@ public:
 
 // Size and 64-bit FNV-1a hash of a file's bytes.
 CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash);
+// escapeFileName, with its exception (no memory for the buffer) turned into Win32 14; the first
+// form escapes with the machine's setting.
+CKoError EscapePath(const std::string& path, std::string& escaped);
+CKoError EscapePath(const std::string& path, std::string& escaped, bool encodeAll);

@@ -13,6 +13,7 @@
 #include "OutputFile.h"
 #include "Progress.h"
 #include "agent/FileSystemScanner.h"
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
 #include "core/MntTab.h"
@@ -70,6 +71,7 @@ struct CScanJob::Impl : IScanItemCallback {
     int64_t startMicros = 0;
     std::vector<std::string> rescanBelow;  // from the previous job: collect everything below
     std::vector<std::string> unreadable;   // this job's scan errors, for the next job
+    CKoError failure;  // a failure met where the scanner takes no error back: it ends the walk
 
     // One collect file per content root, so that the backup can read the roots in parallel.
     struct RootOutput {
@@ -152,14 +154,17 @@ CKoError CScanJob::Impl::Prepare() {
         summary.fallbackReason = "there is no previous scan";
         full = true;
     }
-    dc = std::make_shared<CDirChange>();
+    auto newDirChange = [this] {
+        return options.newDirChange ? options.newDirChange() : std::make_shared<CDirChange>();
+    };
+    dc = newDirChange();
     dc->SetIncludeFiles(options.includeFiles);
     if (!full) {
         e = LoadPreviousDirChange();
         if (e.IsError()) {
             summary.fallbackReason = "the previous DirChange is unusable: " + e.AsString();
             full = true;
-            dc = std::make_shared<CDirChange>();
+            dc = newDirChange();
             dc->SetIncludeFiles(options.includeFiles);
         }
     }
@@ -181,14 +186,15 @@ CKoError CScanJob::Impl::OpenCollectFiles() {
     for (size_t i = 0; i < roots.size(); ++i) {
         RootOutput& o = outputs[i];
         o.root = roots[i];
-        o.escaped = escapeFileName(o.root.c_str());
+        CKoError e = EscapePath(o.root, o.escaped);
+        if (e.IsError()) return e.Push(ZY_HERE);
         o.name = std::string(full ? "CollectTot" : "CollectInc") + std::to_string(i + 1) + ".zyf";
         o.tempPath = FXPath::Join(options.resultsDir, o.name + ".tmp");
         o.writer.SetOutputFilePath(o.tempPath);
         o.writer.SetIsFullBackup(full);
         o.writer.SetCheckIfAlreadyPresent(presence);
         o.writer.SetDelegatePaths(true);
-        CKoError e = o.writer.OpenOutputFile(false);
+        e = o.writer.OpenOutputFile(false);
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the collect file in the job-results folder");
         o.writer.AddSurface(o.escaped);
     }
@@ -213,8 +219,10 @@ CKoError CScanJob::Impl::LoadPreviousDirChange() {
 
 CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
     (void)descend;
+    if (failure.IsError()) return failure;
     ++summary.seen;
-    escapeFileName(item->GetPath().c_str(), escaped);
+    CKoError escapeError = EscapePath(item->GetPath(), escaped);
+    if (escapeError.IsError()) return escapeError.Push(ZY_HERE);
     const SItemStat& st = item->Stat();
 
     if (item->IsFolder()) {
@@ -259,9 +267,15 @@ void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error)
     std::fprintf(stderr, "%sfsscan: cannot scan %s: %s\n", ::isatty(STDERR_FILENO) ? "\n" : "", path.c_str(),
                  error.GetMessage().c_str());
     // What the previous job saw there is kept: not reported deleted, and known to the next job,
-    // which collects all of it again (changes made there meanwhile are unknown).
-    std::string key = escapeFileName(path.c_str());
-    dc->CarryForward(key).IgnoreError();
+    // which collects all of it again (changes made there meanwhile are unknown). Where that
+    // fails the job must fail: its items would be reported deleted.
+    std::string key;
+    CKoError e = EscapePath(path, key);
+    if (e.IsSuccess()) e = dc->CarryForward(key);
+    if (e.IsError()) {
+        if (failure.IsSuccess()) failure = e.Push(ZY_HERE, "Cannot keep what the previous job saw below an unreadable folder, Path=[%s]", path.c_str());
+        return;
+    }
     unreadable.push_back(key);
 }
 
@@ -276,6 +290,7 @@ CKoError CScanJob::Impl::Walk() {
     for (RootOutput& o : outputs) {
         current = &o;
         e = scanner.Scan(o.root, *this);
+        if (e.IsSuccess()) e = failure;
         if (e.IsError()) break;
     }
     current = nullptr;
@@ -385,14 +400,14 @@ CKoError CScanJob::Impl::Finish() {
     record.rescanPaths = unreadable;
     e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
     if (e.IsError()) return e.Push(ZY_HERE);
-    e = FXFile::ReplaceFile(dirChangePath, FXPath::Join(options.resultsDir, dirChangeName));
+    e = FXDurableReplace::Install(dirChangePath, FXPath::Join(options.resultsDir, dirChangeName));
     if (e.IsError()) return e.Push(ZY_HERE);
     for (const RootOutput& o : outputs) {
-        e = FXFile::ReplaceFile(o.tempPath, FXPath::Join(options.resultsDir, o.name));
+        e = FXDurableReplace::Install(o.tempPath, FXPath::Join(options.resultsDir, o.name));
         if (e.IsError()) return e.Push(ZY_HERE);
         record.collectFiles.push_back(o.name);
     }
-    e = FXFile::ReplaceFile(collectInfoPath, FXPath::Join(options.resultsDir, collectInfoName));
+    e = FXDurableReplace::Install(collectInfoPath, FXPath::Join(options.resultsDir, collectInfoName));
     if (e.IsError()) return e.Push(ZY_HERE);
 
     CScanJobState next = state;
