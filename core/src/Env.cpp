@@ -493,14 +493,17 @@ CKoError FXDurableReplace::WriteWhole(const std::string& path, std::string_view 
     return CKoError::Success();
 }
 
-CKoError FXDurableReplace::Install(const std::string& writtenPath, const std::string& finalPath) {
-    FXEnv* env = FXEnv::Current();
+CKoError FXSyncFile(const std::string& path) {
     std::unique_ptr<FXRandomRWFile> file;
-    CKoError e = env->NewRandomRWFile(writtenPath, false, file);
+    CKoError e = FXEnv::Current()->NewRandomRWFile(path, false, file);
     if (e.IsSuccess()) e = file->Sync();
     if (e.IsSuccess()) e = file->Close();
-    file.reset();
-    if (e.IsSuccess()) e = env->RenameFile(writtenPath, finalPath);
+    return e;
+}
+
+CKoError FXDurableReplace::Install(const std::string& writtenPath, const std::string& finalPath) {
+    CKoError e = FXSyncFile(writtenPath);
+    if (e.IsSuccess()) e = FXEnv::Current()->RenameFile(writtenPath, finalPath);
     if (e.IsError())
         return e.Push(ZY_HERE, "Failed to replace file, FileName=[%s], From=[%s]", finalPath.c_str(), writtenPath.c_str());
     e = FXSyncParentDir(finalPath);

@@ -152,7 +152,7 @@ public:
     CKoError Sync() override {
         Verdict v = m_env->Check(EFaultOp::Sync, m_epoch);
         if (v.fail) return v.Error(ZY_HERE, "fdatasync", m_path);
-        CKoError e = m_target->Sync();
+        CKoError e = m_env->SyncsReachTheDisk() ? m_target->Sync() : CKoError::Success();
         if (e.IsSuccess()) m_env->OnSynced(*m_state);
         return e;
     }
@@ -220,7 +220,7 @@ public:
     CKoError Sync() override {
         Verdict v = m_env->Check(EFaultOp::Sync, m_epoch);
         if (v.fail) return v.Error(ZY_HERE, "fdatasync", m_path);
-        CKoError e = m_target->Sync();
+        CKoError e = m_env->SyncsReachTheDisk() ? m_target->Sync() : CKoError::Success();
         if (e.IsSuccess()) m_env->OnSynced(*m_state);
         return e;
     }
@@ -296,6 +296,16 @@ void FXFaultInjectionEnv::CrashAfter(uint64_t n) {
     m_crashArmed = true;
     m_crashAt = m_total + n;
     if (n == 0) m_crashed = true;
+}
+
+void FXFaultInjectionEnv::SetSyncsReachTheDisk(bool reach) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_syncsReachTheDisk = reach;
+}
+
+bool FXFaultInjectionEnv::SyncsReachTheDisk() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_syncsReachTheDisk;
 }
 
 bool FXFaultInjectionEnv::HasCrashed() const {
@@ -611,7 +621,7 @@ CKoError FXFaultInjectionEnv::RemoveDir(const std::string& path) {
 CKoError FXFaultInjectionEnv::SyncDir(const std::string& path) {
     Verdict v = Check(EFaultOp::SyncDir);
     if (v.fail) return v.Error(ZY_HERE, "fsync folder", path);
-    CKoError e = Target()->SyncDir(path);
+    CKoError e = SyncsReachTheDisk() ? Target()->SyncDir(path) : CKoError::Success();
     if (e.IsError()) return e;
     const std::string key = Normalize(path);
     std::lock_guard<std::mutex> lock(m_mutex);

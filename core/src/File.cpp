@@ -69,8 +69,13 @@ public:
             delete cookie;
             return rc;
         };
-        return ::fopencookie(cookie, mode, io);
+        FILE* f = ::fopencookie(cookie, mode, io);
+        // stdio would give a cookie stream BUFSIZ; job files are read and written in bulk.
+        if (f) std::setvbuf(f, cookie->m_buffer.get(), _IOFBF, kBufferSize);
+        return f;
     }
+
+    static constexpr size_t kBufferSize = 1 << 16;
 
 protected:
     // Keeps the error for LastError and gives stdio its errno; true when it is an error.
@@ -86,6 +91,7 @@ protected:
     virtual int OnSeek(off64_t* offset, int whence) = 0;
 
     CKoError m_lastError;
+    std::unique_ptr<char[]> m_buffer{new char[kBufferSize]};  // freed with the cookie, after the stream
 };
 
 class CEnvStream : public CStreamCookie {

@@ -10,6 +10,8 @@
 
 namespace {
 CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str()); }
+// A name inside the results folder: the state never makes the scan rename anything elsewhere.
+bool IsPlainName(const std::string& name) { return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos; }
 }  // namespace
 
 CKoError CScanJobState::Load(const std::string& resultsDir) {
@@ -54,7 +56,38 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
         if ((e = node->GetAttributeAsString("Path", value)).IsError()) return Fail(e, path);
         r.rescanPaths.push_back(decodeFileName(value.c_str()));
     }
+    std::vector<CKoXNodePtr> pendings;
+    if ((e = scan->SelectNodes("Pending", pendings)).IsError()) return Fail(e, path);
+    for (const auto& node : pendings) {
+        std::string from, to;
+        if ((e = node->GetAttributeAsString("From", from)).IsError() || (e = node->GetAttributeAsString("To", to)).IsError())
+            return Fail(e, path);
+        if (!IsPlainName(from) || !IsPlainName(to))
+            return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Pending file outside the folder"), path);
+        r.pending.emplace_back(from, to);
+    }
     hasLastScan = true;
+    e = FinishPending(resultsDir);
+    if (e.IsError()) return Fail(e, path);
+    return CKoError::Success();
+}
+
+CKoError CScanJobState::FinishPending(const std::string& resultsDir) const {
+    if (!hasLastScan || lastScan.pending.empty()) return CKoError::Success();
+    FXEnv* env = FXEnv::Current();
+    bool renamed = false;
+    for (const auto& [from, to] : lastScan.pending) {
+        const std::string source = FXPath::Join(resultsDir, from);
+        FXFileStat st;
+        CKoError e = env->Stat(source, st);
+        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) continue;  // renamed already
+        if (e.IsSuccess()) e = env->RenameFile(source, FXPath::Join(resultsDir, to));
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot give a file of the last scan its name, FileName=[%s]", to.c_str());
+        renamed = true;
+    }
+    if (!renamed) return CKoError::Success();
+    CKoError e = env->SyncDir(resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE, "The files of the last scan took their names but are not yet durable");
     return CKoError::Success();
 }
 
@@ -79,6 +112,11 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
             for (const std::string& name : r.collectFiles) {
                 if ((e = scan->AppendNode("Collect", node)).IsError() || (e = node->SetAttributeString("Name", name)).IsError())
                     break;
+            }
+            for (size_t i = 0; e.IsSuccess() && i < r.pending.size(); ++i) {
+                if ((e = scan->AppendNode("Pending", node)).IsSuccess() &&
+                    (e = node->SetAttributeString("From", r.pending[i].first)).IsSuccess())
+                    e = node->SetAttributeString("To", r.pending[i].second);
             }
             // Paths may hold any byte; XML text must be UTF-8, so they are fully escaped.
             std::string escaped;

@@ -23,15 +23,21 @@ struct SScanRecord {
     // Paths (as DirChange keys) the scan could not read: the next incremental job collects
     // everything below them, since nothing tells what changed there meanwhile.
     std::vector<std::string> rescanPaths;
+    // Files of the scan still under the names it wrote them with (synced) and the names above
+    // they take: the scan's renames after its commit, which Load finishes if they were cut short.
+    std::vector<std::pair<std::string, std::string>> pending;
 };
 
 class CScanJobState {
 public:
     static constexpr const char* kFileName = "FsScanState.xml";
 
-    // A folder without a state file gives an empty state.
+    // A folder without a state file gives an empty state. The renames the last scan had pending
+    // are finished (FinishPending) before the state is given out.
     CKoError Load(const std::string& resultsDir);
     CKoError Save(const std::string& resultsDir) const;
+    // Gives the pending files of the last scan their names; those already renamed are passed.
+    CKoError FinishPending(const std::string& resultsDir) const;
 
     bool hasLastScan = false;
     SScanRecord lastScan;

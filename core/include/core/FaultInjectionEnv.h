@@ -72,6 +72,10 @@ public:
     // opened before stay failing. Reports the first error of putting the files back.
     CKoError DropUnsyncedData();
 
+    // With false, file and folder syncs are counted and recorded for DropUnsyncedData but not
+    // passed on: a sweep of thousands of runs needs the crash model, not the disk's durability.
+    void SetSyncsReachTheDisk(bool reach);
+
     CKoError NewSequentialFile(const std::string& path, std::unique_ptr<FXSequentialFile>& out,
                                const FXOpenOptions& options = FXOpenOptions()) override;
     CKoError NewRandomAccessFile(const std::string& path, std::unique_ptr<FXRandomAccessFile>& out,
@@ -109,6 +113,7 @@ private:
     Verdict Check(EFaultOp kind, uint64_t epoch);
     Verdict Check(EFaultOp kind);
     uint64_t Epoch() const;
+    bool SyncsReachTheDisk() const;
     void OnWritten(FileState& state, uint64_t end);
     void OnSynced(FileState& state);
     void OnTruncated(FileState& state, uint64_t size);
@@ -128,6 +133,7 @@ private:
     bool m_crashArmed = false;
     uint64_t m_crashAt = 0;  // the total after which everything fails
     bool m_crashed = false;
+    bool m_syncsReachTheDisk = true;
     uint64_t m_epoch = 0;  // files opened in an earlier epoch (before a restart) always fail
     std::map<std::string, std::shared_ptr<FileState>> m_files;  // written through this environment
     std::vector<DirOp> m_unsynced;  // folder changes not yet made durable, oldest first

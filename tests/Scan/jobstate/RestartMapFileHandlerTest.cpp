@@ -273,15 +273,20 @@ TEST(RestartMapFile, FailedFlushInAFolderThatTakesNothingKeepsThePreviousMap) {
     EXPECT_EQ(AllEntries(h).size(), 2u);
 }
 
-// A backup killed in the middle of a flush must restart from a map that loads.
+// A backup killed in the middle of a flush must restart from a map that loads. The child says
+// when its first flush is done, so that a slow start on a busy machine cannot use up the time
+// before the kill; the kill then lands at a random moment of the flushes that follow.
 TEST(RestartMapFile, KillDuringFlushesLeavesALoadableMap) {
     testsupport::ScopedTempDir dir;
     std::mt19937 rng(11);
     int killedWithMap = 0;
     for (int round = 0; round < 12; ++round) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
         pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(ready[0]);
             CRestartMapFileHandler h;
             // An earlier round may have been killed before its first flush.
             bool create = !FXFile::DoesFileExist(dir / "CollectMap_Tot.zyf");
@@ -291,22 +296,29 @@ TEST(RestartMapFile, KillDuringFlushesLeavesALoadableMap) {
                 std::string path = "/jr/some/longer/folder/name/NumColTot" + std::to_string(i) + ".zyf";
                 if (h.AddEntryIfNotExist(CRestartMapFileEntry(path, i), id).IsError()) ::_exit(4);
                 if (i % 200 == 0 && h.FlushToFile().IsError()) ::_exit(5);
+                if (i == 0 && ::write(ready[1], "r", 1) != 1) ::_exit(6);
             }
         }
-        ::usleep(20000 + rng() % 60000);
+        ::close(ready[1]);
+        char byte = 0;
+        const bool flushedOnce = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        ::usleep(rng() % 30000);
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
+        ASSERT_TRUE(flushedOnce) << "child ended with " << WEXITSTATUS(status);
         ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with " << WEXITSTATUS(status);
-        if (!FXFile::DoesFileExist(dir / "CollectMap_Tot.zyf")) continue;
+        ASSERT_TRUE(FXFile::DoesFileExist(dir / "CollectMap_Tot.zyf"));
         ++killedWithMap;
         CRestartMapFileHandler loaded;
         CKoError err = loaded.Init(dir.Path(), true, false);
         ASSERT_TRUE(err.IsSuccess()) << "round " << round << ": " << err.AsString();
         Entries e = AllEntries(loaded);
+        ASSERT_FALSE(e.empty());
         for (size_t i = 0; i < e.size(); ++i) ASSERT_EQ(e[i].first, i);
     }
-    EXPECT_GT(killedWithMap, 0);
+    EXPECT_EQ(killedWithMap, 12);
 }
 
 }  // namespace
