@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "support/TestSupport.h"
@@ -171,4 +174,36 @@ TEST(FaultInjectionEnv, DurableReplaceSurvivesACrashAtEveryStep) {
     }
     EXPECT_EQ(sawNew, 1);  // only once the folder sync is done does the new state survive
     EXPECT_EQ(sawOld, static_cast<int>(steps));
+}
+
+// The backup's reader threads share one environment: counts, faults and the crash hold across
+// threads, each operation counted once and the one fault injected once.
+TEST(FaultInjectionEnvThreads, CountsAndFaultsHoldAcrossThreads) {
+    ScopedTempDir dir;
+    FXFaultInjectionEnv env;
+    env.SetSyncsReachTheDisk(false);
+    env.FailNth(EFaultOp::Write, 150, ENOSPC);
+    constexpr int kThreads = 4, kWrites = 100;
+    std::vector<std::thread> threads;
+    std::atomic<int> failed{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::unique_ptr<FXWritableFile> w;
+            ASSERT_TRUE(env.NewWritableFile(dir / ("f" + std::to_string(t)), EWriteMode::Truncate, w).IsSuccess());
+            for (int i = 0; i < kWrites; ++i)
+                if (w->Append("x").IsError()) ++failed;
+            ASSERT_TRUE(w->Sync().IsSuccess());
+            ASSERT_TRUE(w->Close().IsSuccess());
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failed.load(), 1);
+    EXPECT_EQ(env.Injected(), 1u);
+    EXPECT_EQ(env.Count(EFaultOp::Write), static_cast<uint64_t>(kThreads * kWrites));
+    EXPECT_EQ(env.Count(EFaultOp::Any), static_cast<uint64_t>(kThreads * (kWrites + 3)));
+    env.Crash();
+    ASSERT_TRUE(env.DropUnsyncedData().IsSuccess());
+    size_t total = 0;
+    for (int t = 0; t < kThreads; ++t) total += ReadFile(dir / ("f" + std::to_string(t))).size();
+    EXPECT_EQ(total, 0u);  // created in a folder never synced: gone
 }
