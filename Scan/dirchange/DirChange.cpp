@@ -313,6 +313,16 @@ EPathCacheResult CDirChange::search(const std::string& path, BDirChangeItemFlags
 
 CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* mapper) {
     FXCriticalSection::Scoped lock(m_lock);
+    // Lines of any length may come, and a trie of any size: no memory is an error, not an exception.
+    try {
+        return LoadFileLocked(fileName, mapper);
+    } catch (const std::bad_alloc&) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY,
+                                       "Not enough memory to load previous DirChange file, FileName=[%s]", fileName.c_str());
+    }
+}
+
+CKoError CDirChange::LoadFileLocked(const std::string& fileName, ContentMapperAPI* mapper) {
     FXFileHandle file;
     CKoError error = FXFile::zyfopen(fileName, "rb", file);
     if (error.IsError()) return error.Push(ZY_HERE, "Failed to open previous DirChange file, FileName=[%s]", fileName.c_str());

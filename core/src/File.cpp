@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "core/Env.h"
 #include "core/Path.h"
@@ -507,12 +508,20 @@ CKoError FXFile::ReadWholeFile(const std::string& path, std::string& content) {
     CKoError e = FXEnv::Current()->NewSequentialFile(path, file, options);
     if (e.IsError()) return e.Push(ZY_HERE);
     content.clear();
-    std::unique_ptr<char[]> buffer(new char[1 << 16]);
-    for (;;) {
-        size_t n = 0;
-        e = file->Read(buffer.get(), 1 << 16, n);
-        if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
-        if (n == 0) return CKoError::Success();
-        content.append(buffer.get(), n);
+    // A file of any size may come: running out of memory for it is an error like a failed read.
+    try {
+        std::unique_ptr<char[]> buffer(new char[1 << 16]);
+        for (;;) {
+            size_t n = 0;
+            e = file->Read(buffer.get(), 1 << 16, n);
+            if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
+            if (n == 0) return CKoError::Success();
+            content.append(buffer.get(), n);
+        }
+    } catch (const std::bad_alloc&) {
+        content.clear();
+        content.shrink_to_fit();
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Not enough memory to read file, FileName=[%s]",
+                                       path.c_str());
     }
 }

@@ -224,6 +224,27 @@ TEST(FXFileSeam, HelpersFailCleanlyWhereTheSeamFails) {
     EXPECT_FALSE(FXFile::DoesFileExist(dir / "a/b"));
 }
 
+// A file larger than the memory there is: an error, not an exception.
+TEST(FXFileSeam, ReadingAFileWithoutMemoryIsAnError) {
+    ScopedTempDir dir;
+    WriteFile(dir / "big", std::string(300000, 'b'));
+    std::string content;
+    CKoError e;
+    bool threw = false;
+    {
+        testsupport::ScopedAllocationLimit limit(200000);
+        try {
+            e = FXFile::ReadWholeFile(dir / "big", content);
+        } catch (...) {
+            threw = true;
+        }
+    }
+    EXPECT_FALSE(threw);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(e, ZyWin32::ERROR_OUTOFMEMORY)) << e.AsString();
+    ASSERT_TRUE(FXFile::ReadWholeFile(dir / "big", content).IsSuccess());
+    EXPECT_EQ(content.size(), 300000u);
+}
+
 // A folder made by CreateFoldersIteratively survives a crash: its parent was synced.
 TEST(FXFileSeam, FoldersMadeAreDurable) {
     ScopedTempDir dir;

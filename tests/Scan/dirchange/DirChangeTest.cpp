@@ -237,6 +237,25 @@ TEST_F(DirChangeTest, CarryingForwardWithoutMemoryIsAnError) {
     EXPECT_TRUE(FlagsOf(dc, "/top/" + longName + "/f").IsSet(Flags::CURRENTDIRCHANGE));
 }
 
+// A previous DirChange with a line too long for the memory there is fails to load, cleanly.
+TEST_F(DirChangeTest, LoadingWithoutMemoryIsAnError) {
+    WriteFile(m_dir / "prev", "/top/\n\t" + std::string(300000, 'n') + "\n");
+    CDirChange dc;
+    dc.SetIncludeFiles(true);
+    CKoError error;
+    bool threw = false;
+    {
+        testsupport::ScopedAllocationLimit limit(100000);
+        try {
+            error = dc.LoadFile(m_dir / "prev", nullptr);
+        } catch (...) {
+            threw = true;
+        }
+    }
+    EXPECT_FALSE(threw);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, ZyWin32::ERROR_OUTOFMEMORY)) << error.AsString();
+}
+
 TEST_F(DirChangeTest, OutputFailures) {
     CDirChange dc;
     Load(dc, true);
