@@ -171,9 +171,11 @@ public:
         return m_reader ? CKoError::Success() : Closed(ZY_HERE);
     }
     CKoError Close() override {
-        CKoError e;
-        if (m_rw) e = m_rw->Close();
-        if (m_appender) e = m_appender->Close();
+        CKoError e = m_writeError;
+        CKoError closed;
+        if (m_rw) closed = m_rw->Close();
+        if (m_appender) closed = m_appender->Close();
+        if (e.IsSuccess()) e = closed;
         m_rw.reset();
         m_appender.reset();
         m_reader.reset();
@@ -194,6 +196,12 @@ protected:
         return static_cast<ssize_t>(got);
     }
     ssize_t OnWrite(const char* buffer, size_t size) override {
+        // stdio drops a buffer it could not write: after a failure nothing more may land behind
+        // the gap, and the failure is what closing reports.
+        if (m_writeError.IsError()) {
+            Fail(m_writeError);
+            return 0;
+        }
         const std::string_view data(buffer, size);
         CKoError e;
         if (m_appender) {
@@ -213,7 +221,9 @@ protected:
                                         m_path.c_str());
         }
         // fopencookie: a write that fails reports 0 bytes.
-        return Fail(e) ? 0 : static_cast<ssize_t>(size);
+        if (!Fail(e)) return static_cast<ssize_t>(size);
+        m_writeError = e;
+        return 0;
     }
     int OnSeek(off64_t* offset, int whence) override {
         int64_t base = 0;
@@ -248,6 +258,7 @@ private:
     std::unique_ptr<FXWritableFile> m_appender;        // "a"
     std::unique_ptr<FXRandomAccessFile> m_tailReader;  // ReadAt on an "a" stream
     bool m_append = false;                             // "a+": writes go at the end
+    CKoError m_writeError;                             // the first failed write
     uint64_t m_pos = 0;
     uint64_t m_end = 0;
 };
