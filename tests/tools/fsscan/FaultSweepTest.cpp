@@ -98,7 +98,7 @@ protected:
         SBackupJobOptions options;
         options.resultsDir = m_results;
         options.dest = m_dest;
-        options.checkpointItems = 2;  // the restart map is flushed often
+        options.checkpointItems = 4;  // the restart map is flushed in the middle too
         return CBackupJob(options).Run();
     }
 
