@@ -330,6 +330,13 @@ CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* map
         const std::string_view text = reader.Text();
         if (reader.IsFile()) {
             if (!includeFiles) continue;
+            // A name without a component names no item of the folder; inserted, it would make the
+            // folder (or the root) a file.
+            if (text.find_first_not_of('/') == std::string_view::npos) {
+                ZYLOG(1, "Skipping a DirChange file line without a name, LineNumber=[%llu]",
+                      static_cast<unsigned long long>(reader.GetLineNumber()));
+                continue;
+            }
             CScanAutoStopWatch watch(m_stopWatch);
             if (folderNode && m_trie->IsSingleComponent(text)) {
                 error = m_trie->InsertOrUpdateChild<LeaveDataAlone<Flags>>(folderNode, text, fileFlags);
