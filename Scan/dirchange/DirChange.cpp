@@ -330,10 +330,10 @@ CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* map
         const std::string_view text = reader.Text();
         if (reader.IsFile()) {
             if (!includeFiles) continue;
-            // A name without a component names no item of the folder; inserted, it would make the
-            // folder (or the root) a file.
-            if (text.find_first_not_of('/') == std::string_view::npos) {
-                ZYLOG(1, "Skipping a DirChange file line without a name, LineNumber=[%llu]",
+            // No file's name is empty or ends in a delimiter. Inserted, such a line would make its
+            // folder (or the root) a file, or add a file with an empty name.
+            if (text.empty() || text.back() == '/') {
+                ZYLOG(1, "Skipping a DirChange file line that names no file, LineNumber=[%llu]",
                       static_cast<unsigned long long>(reader.GetLineNumber()));
                 continue;
             }
