@@ -1,6 +1,8 @@
 // A collect file of arbitrary bytes through the collect file reader, as the backup's data readers
 // take it, and each item name through fsscan's collect-line parse. The first byte chooses the
-// reader's options; the rest is the file.
+// reader's options (1 start characters, 2 a phantom collect file, 4 names rewritten to this
+// machine's job-results folder, 8 a long first line of a length the high bits choose); the rest
+// is the file.
 //
 // Every line is parsed or reported as invalid; the lines account for every byte of the file, each
 // at the offset it was read from; a restart from a line's offset reads the same line again.
@@ -48,11 +50,17 @@ size_t TouchAnswers(const CCollectFileReader& r) {
 
 }  // namespace
 
+// Bytes put in front of the file by option 8: a first line that ends near the 64 KiB the
+// collect-line readers read at once, at a length the input chooses.
+size_t LongLinePrefix(uint8_t options) { return 65536 - 48 + (options >> 4) * 3; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::Setup();
     if (size == 0) return 0;
     const uint8_t options = data[0];
-    const std::string content(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::string content(reinterpret_cast<const char*>(data + 1), size - 1);
+    // A long first line: lines of 64 KiB and more come back in pieces.
+    if (options & 8) content.insert(0, LongLinePrefix(options), 'x');
     const bool hasStart = options & 1;
     // Names under the writer's job-results folder ("JR" tag) are rewritten to this machine's.
     const bool rewrite = options & 4;

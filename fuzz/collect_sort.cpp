@@ -1,5 +1,6 @@
 // A collect file of arbitrary bytes through the collect-file sort (endpoint-sync jobs reorder
-// their collect file with it). The first byte chooses the order; the rest is the file.
+// their collect file with it). The first byte chooses the order (its value modulo 3) and, with
+// bit 4, a long first line; the rest is the file.
 //
 // The sorted file holds exactly the lines of the input, each once, line ends aside (and the
 // sequence tag aside, for the sort that adds one).
@@ -39,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::Setup();
     if (size == 0) return 0;
     const int order = data[0] % 3;
-    const std::string_view content(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::string content(reinterpret_cast<const char*>(data + 1), size - 1);
+    // A first line near the 64 KiB the sort reads at once, at a length the input chooses.
+    if (data[0] & 4) content.insert(0, 65536 - 48 + (data[0] >> 3) * 3, 'x');
     const std::string input = fuzzsupport::WriteScratchFile("Collect.zyf", content);
     const std::string output = fuzzsupport::ScratchPath("Sorted.zyf");
 
