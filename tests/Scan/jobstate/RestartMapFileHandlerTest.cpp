@@ -281,9 +281,14 @@ TEST(RestartMapFile, KillDuringFlushesLeavesALoadableMap) {
     std::mt19937 rng(11);
     int killedWithMap = 0;
     for (int round = 0; round < 12; ++round) {
+        // The child tells when its first flush is done: a flush (two fsyncs) can take longer than
+        // the wait below on a busy disk, and a round killed before it tests nothing.
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
         pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(ready[0]);
             CRestartMapFileHandler h;
             // An earlier round may have been killed before its first flush.
             bool create = !FXFile::DoesFileExist(dir / "CollectMap_Tot.zyf");
@@ -293,9 +298,14 @@ TEST(RestartMapFile, KillDuringFlushesLeavesALoadableMap) {
                 std::string path = "/jr/some/longer/folder/name/NumColTot" + std::to_string(i) + ".zyf";
                 if (h.AddEntryIfNotExist(CRestartMapFileEntry(path, i), id).IsError()) ::_exit(4);
                 if (i % 200 == 0 && h.FlushToFile().IsError()) ::_exit(5);
+                if (i == 0 && (::write(ready[1], "r", 1) != 1 || ::close(ready[1]) != 0)) ::_exit(6);
             }
         }
-        ::usleep(20000 + rng() % 60000);
+        ::close(ready[1]);
+        char byte = 0;
+        const bool flushed = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (flushed) ::usleep(20000 + rng() % 60000);
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
