@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,44 @@ void Setup() {
     (void)done;
 }
 
+namespace {
+void ClearFolder(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        const std::string path = folder + "/" + entry->d_name;
+        if (::unlink(path.c_str()) != 0 && errno == EISDIR) {
+            ClearFolder(path);
+            ::rmdir(path.c_str());
+        }
+    }
+    ::closedir(dir);
+}
+
+constexpr const char* kScratchPrefix = "/scan-fuzz-";
+
+// A process that crashes (what a fuzzer is for) leaves its folder behind; the next one removes the
+// folders of processes that are gone.
+void RemoveStaleScratchDirs(const std::string& base) {
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir) return;
+    const std::string prefix = kScratchPrefix + 1;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || *end != '\0') continue;  // not one of ours
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            ClearFolder(base + "/" + name);
+            ::rmdir((base + "/" + name).c_str());
+        }
+    }
+    ::closedir(dir);
+}
+}  // namespace
+
 const std::string& ScratchDir() {
     if (!g_scratchDir.empty()) return g_scratchDir;
     Setup();
@@ -78,7 +117,8 @@ const std::string& ScratchDir() {
         const char* tmp = std::getenv("TMPDIR");
         base = tmp && *tmp ? tmp : "/tmp";
     }
-    std::string dir = base + "/scan-fuzz-" + std::to_string(::getpid());
+    RemoveStaleScratchDirs(base);
+    std::string dir = base + kScratchPrefix + std::to_string(::getpid());
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         std::fprintf(stderr, "fuzz: cannot create %s: %s\n", dir.c_str(), std::strerror(errno));
         std::abort();
@@ -111,21 +151,6 @@ std::string WriteScratchFile(std::string_view name, std::string_view content) {
     return WriteScratchFile(name, reinterpret_cast<const uint8_t*>(content.data()), content.size());
 }
 
-namespace {
-void ClearFolder(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-        const std::string path = folder + "/" + entry->d_name;
-        if (::unlink(path.c_str()) != 0 && errno == EISDIR) {
-            ClearFolder(path);
-            ::rmdir(path.c_str());
-        }
-    }
-    ::closedir(dir);
-}
-}  // namespace
 
 void ClearScratchDir() {
     if (!g_scratchDir.empty()) ClearFolder(g_scratchDir);
