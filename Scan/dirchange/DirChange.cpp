@@ -342,6 +342,13 @@ CKoError CDirChange::LoadFileLocked(const std::string& fileName, ContentMapperAP
         const std::string_view text = reader.Text();
         if (reader.IsFile()) {
             if (!includeFiles) continue;
+            // No file's name is empty or ends in a delimiter. Inserted, such a line would make its
+            // folder (or the root) a file, or add a file with an empty name.
+            if (text.empty() || text.back() == '/') {
+                ZYLOG(1, "Skipping a DirChange file line that names no file, LineNumber=[%llu]",
+                      static_cast<unsigned long long>(reader.GetLineNumber()));
+                continue;
+            }
             CScanAutoStopWatch watch(m_stopWatch);
             if (folderNode && m_trie->IsSingleComponent(text)) {
                 error = m_trie->InsertOrUpdateChild<LeaveDataAlone<Flags>>(folderNode, text, fileFlags);

@@ -350,8 +350,11 @@ CKoError CRestartMapFileMgrPrivate::WriteMapFile(FILE* file) const {
         return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Error in writing the header in restart map file [%s]", path);
     for (const auto& [id, entry] : m_entries) {
         (void)id;
-        if (std::fprintf(file, "%s%s%lld \n", entry.GetCollectFilePath().c_str(), kSeparator.data(),
-                         static_cast<long long>(entry.GetRestartOffset())) < 0)
+        // The path's bytes as they are: "%s" would stop at a NUL a loaded path may hold, and the
+        // record would then lose its separator and the map no longer load.
+        const std::string& collectPath = entry.GetCollectFilePath();
+        if (std::fwrite(collectPath.data(), 1, collectPath.size(), file) != collectPath.size() ||
+            std::fprintf(file, "%s%lld \n", kSeparator.data(), static_cast<long long>(entry.GetRestartOffset())) < 0)
             return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Error in writing the entries in restart map file [%s]",
                                            path);
     }
