@@ -243,3 +243,8 @@ private:
 
 // Makes a rename or a creation in `folder` durable; the folder of a path is its parent.
 CKoError FXSyncParentDir(const std::string& path);
+
+// Reads the whole of a (regular) file through FXEnv::Current(). A file larger than `maxBytes` is
+// Win32 14 (out of memory) before anything is allocated for it, so a stray huge file cannot
+// exhaust memory; other errors are the environment's (a missing file is Win32 2).
+CKoError FXReadFileToString(const std::string& path, std::string& out, uint64_t maxBytes = 64ull << 20);
