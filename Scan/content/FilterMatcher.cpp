@@ -12,7 +12,8 @@ namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 constexpr int32_t kNoRule = INT32_MAX;
-constexpr uint32_t kMaxGlobNodes = 1u << 27;  // glob node ids fit the bucket key
+constexpr uint32_t kMaxGlobNodes = 1u << 26;  // glob node ids fit the bucket key
+constexpr size_t kBigramWords = 65536 / 64;
 constexpr int kKeyBytes = 4;                  // glob buckets key on up to 4 literal bytes
 
 // Terminal slots of a node: rules that end there.
@@ -50,9 +51,9 @@ inline uint32_t PackBytes(const char* p, size_t k) {
     return w;
 }
 
-// side 0: the bytes a glob ends with; side 1: those it begins with.
+// side 0: the bytes a glob ends with; 1: those it begins with; 2: bytes it holds somewhere.
 inline uint64_t BucketKey(uint32_t globNode, unsigned side, size_t k, uint32_t bytes) {
-    return static_cast<uint64_t>(globNode) << 36 | static_cast<uint64_t>(side) << 35 | static_cast<uint64_t>(k) << 32 |
+    return static_cast<uint64_t>(globNode) << 37 | static_cast<uint64_t>(side) << 35 | static_cast<uint64_t>(k) << 32 |
            bytes;
 }
 
@@ -89,9 +90,12 @@ struct CFilterMatcher::LiteralSlot {
 struct CFilterMatcher::GlobNode {
     uint64_t lastBytes[4] = {};   // last byte of every suffix key
     uint64_t firstBytes[4] = {};  // first byte of every prefix key
+    uint64_t infixBytes[4] = {};  // first byte of every one-byte infix key
     uint8_t suffixLengths = 0;    // bit k: keys of k bytes
     uint8_t prefixLengths = 0;
-    uint32_t plainFirst = 0, plainCount = 0;  // globs with no literal end, in m_globRefs
+    uint8_t infixLengths = 0;
+    uint32_t bigrams = kNone;                 // offset in m_bigrams of the first two bytes of longer infix keys
+    uint32_t plainFirst = 0, plainCount = 0;  // globs with no literal byte, in m_globRefs
 };
 
 struct CFilterMatcher::GlobEntry {
@@ -245,6 +249,21 @@ private:
                     gn.prefixLengths |= static_cast<uint8_t>(1u << k);
                     SetBit(gn.firstBytes, static_cast<unsigned char>(prefix.front()));
                     keyed.emplace_back(BucketKey(g, 1, k, PackBytes(prefix.data(), k)), index);
+                } else if (const std::string& infix = glob.LiteralInfix(); !infix.empty()) {
+                    // "*cache*": found through the bytes it holds, wherever they stand in a name.
+                    const size_t k = std::min<size_t>(kKeyBytes, infix.size());
+                    gn.infixLengths |= static_cast<uint8_t>(1u << k);
+                    if (k == 1) {
+                        SetBit(gn.infixBytes, static_cast<unsigned char>(infix[0]));
+                    } else {
+                        if (gn.bigrams == kNone) {
+                            gn.bigrams = static_cast<uint32_t>(m_m.m_bigrams.size());
+                            m_m.m_bigrams.resize(m_m.m_bigrams.size() + kBigramWords);
+                        }
+                        const unsigned bigram = static_cast<unsigned char>(infix[0]) << 8 | static_cast<unsigned char>(infix[1]);
+                        m_m.m_bigrams[gn.bigrams + bigram / 64] |= uint64_t(1) << (bigram % 64);
+                    }
+                    keyed.emplace_back(BucketKey(g, 2, k, PackBytes(infix.data(), k)), index);
                 } else {
                     m_m.m_globRefs.push_back(index);
                     ++gn.plainCount;
@@ -354,6 +373,24 @@ void CFilterMatcher::VisitGlobs(uint32_t g, std::string_view name, Visit& visit)
             if (!(gn.prefixLengths >> k & 1)) continue;
             if (const BucketSlot* b = FindBucket(BucketKey(g, 1, k, PackBytes(name.data(), k))))
                 tryRange(b->first, b->count);
+        }
+    }
+    if (gn.infixLengths) {
+        // A glob is tried at every place its bytes occur: the state keeps each node once.
+        const uint64_t* bigrams = gn.bigrams == kNone ? nullptr : m_bigrams.data() + gn.bigrams;
+        for (size_t i = 0; i < n; ++i) {
+            const auto b0 = static_cast<unsigned char>(name[i]);
+            if ((gn.infixLengths & 2) && TestBit(gn.infixBytes, b0)) {
+                if (const BucketSlot* b = FindBucket(BucketKey(g, 2, 1, b0))) tryRange(b->first, b->count);
+            }
+            if (!bigrams || i + 1 >= n) continue;
+            const unsigned bigram = b0 << 8 | static_cast<unsigned char>(name[i + 1]);
+            if (!((bigrams[bigram / 64] >> (bigram % 64)) & 1)) continue;
+            for (size_t k = 2; k <= kKeyBytes && i + k <= n; ++k) {
+                if (!(gn.infixLengths >> k & 1)) continue;
+                if (const BucketSlot* b = FindBucket(BucketKey(g, 2, k, PackBytes(name.data() + i, k))))
+                    tryRange(b->first, b->count);
+            }
         }
     }
     tryRange(gn.plainFirst, gn.plainCount);

@@ -7,6 +7,11 @@ CKoError Unparsable(const FXCodeLocation& loc, std::string_view text, const char
                                    static_cast<int>(text.size()), text.data(), why);
 }
 
+// The reasons a wildcard component gives; the term adds which filter it belongs to.
+CKoError BadGlob(const FXCodeLocation& loc, const char* why) {
+    return FXErrorUtil::ErrorWin32(loc, ZyWin32::ERROR_INVALID_DATA, "%s", why);
+}
+
 bool IsWildcard(char c) { return c == '*' || c == '?' || c == '['; }
 
 // True when the component holds a wildcard that no "\" takes literally.
@@ -41,6 +46,7 @@ CKoError CFilterGlob::Parse(std::string_view pattern) {
     m_text.assign(pattern);
     m_prefix.clear();
     m_suffix.clear();
+    m_infix.clear();
     m_tokens.clear();
     m_segments.clear();
     m_sets.clear();
@@ -80,18 +86,18 @@ CKoError CFilterGlob::Parse(std::string_view pattern) {
                     if (pattern[j] == '\\' && ++j == n) break;
                     hi = static_cast<unsigned char>(pattern[j]);
                     ++j;
-                    if (hi < lo) return Unparsable(ZY_HERE, pattern, "reversed range in [...]");
+                    if (hi < lo) return BadGlob(ZY_HERE, "reversed range in [...]");
                 }
                 for (unsigned b = lo; b <= hi; ++b) set.set(b);
             }
-            if (!closed) return Unparsable(ZY_HERE, pattern, "unclosed [");
+            if (!closed) return BadGlob(ZY_HERE, "unclosed [");
             if (negate) set.flip();
-            if (m_sets.size() >= 0xFFFF) return Unparsable(ZY_HERE, pattern, "too many [...] sets");
+            if (m_sets.size() >= 0xFFFF) return BadGlob(ZY_HERE, "too many [...] sets");
             m_sets.push_back(set);
             m_tokens.push_back({ETok::Set, 0, static_cast<uint16_t>(m_sets.size() - 1)});
             i = j;  // at the closing "]"
         } else if (c == '\\') {
-            if (i + 1 == n) return Unparsable(ZY_HERE, pattern, "\\ at the end");
+            if (i + 1 == n) return BadGlob(ZY_HERE, "\\ at the end");
             m_tokens.push_back({ETok::Byte, static_cast<uint8_t>(pattern[++i]), 0});
         } else {
             m_tokens.push_back({ETok::Byte, static_cast<uint8_t>(c), 0});
@@ -107,6 +113,17 @@ CKoError CFilterGlob::Parse(std::string_view pattern) {
     uint32_t k = last.count;
     while (k > 0 && m_tokens[last.first + k - 1].kind == ETok::Byte) --k;
     for (; k < last.count; ++k) m_suffix.push_back(static_cast<char>(m_tokens[last.first + k].byte));
+    for (const Segment& seg : m_segments) {
+        std::string run;
+        for (uint32_t t = 0; t <= seg.count; ++t) {
+            if (t < seg.count && m_tokens[seg.first + t].kind == ETok::Byte) {
+                run.push_back(static_cast<char>(m_tokens[seg.first + t].byte));
+                continue;
+            }
+            if (run.size() > m_infix.size()) m_infix = run;
+            run.clear();
+        }
+    }
     return CKoError::Success();
 }
 
@@ -198,7 +215,7 @@ CKoError CFilterTerm::LoadRaw(std::string_view text, EFilterSyntax syntax) {
             if (HasUnescapedWildcard(r)) {
                 c.kind = EKind::Glob;
                 CKoError ge = c.glob.Parse(r);
-                if (ge.IsError()) return ge.Push(ZY_HERE);
+                if (ge.IsError()) return Unparsable(ZY_HERE, text, ge.GetMessage().c_str());
             } else {
                 c.kind = EKind::Literal;
                 for (size_t i = 0; i < r.size(); ++i) {

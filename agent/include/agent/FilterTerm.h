@@ -35,7 +35,7 @@ enum class EFilterSyntax : uint8_t {
 class CFilterGlob {
 public:
     // `pattern` is one component as written (escapes included). Fails with Win32 13 on an
-    // unclosed "[", a reversed range or a trailing "\".
+    // unclosed "[", a reversed range or a trailing "\"; the message is the reason alone.
     CKoError Parse(std::string_view pattern);
 
     bool Matches(std::string_view name) const;
@@ -43,6 +43,8 @@ public:
     // with a wildcard). The matcher indexes globs by them.
     const std::string& LiteralPrefix() const { return m_prefix; }
     const std::string& LiteralSuffix() const { return m_suffix; }
+    // The longest run of literal bytes anywhere in the pattern: every match holds it.
+    const std::string& LiteralInfix() const { return m_infix; }
     const std::string& Text() const { return m_text; }
 
 private:
@@ -57,7 +59,7 @@ private:
     };
     bool MatchSegment(const Segment& s, const char* at) const;
 
-    std::string m_text, m_prefix, m_suffix;
+    std::string m_text, m_prefix, m_suffix, m_infix;
     std::vector<Token> m_tokens;
     std::vector<Segment> m_segments;  // segments.size() - 1 stars between them
     std::vector<std::bitset<256>> m_sets;

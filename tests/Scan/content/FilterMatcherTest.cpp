@@ -124,26 +124,30 @@ TEST(FilterMatcher, RootRulesEmptyRulesAndDuplicates) {
 
 TEST(FilterMatcher, ManyWildcardsAreFoundThroughTheirLiteralEnds) {
     std::vector<SFilterRule> rules;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 4000; ++i) {
         SFilterRule r;
         // "pre1_*" must not match what "pre10_*" matches: the underscore ends the number.
-        const std::string p = i % 3 == 0   ? "*.e" + std::to_string(i)
-                              : i % 3 == 1 ? "pre" + std::to_string(i) + "_*"
-                                           : "/top/d" + std::to_string(i) + "/*x?";
+        const std::string p = i % 4 == 0   ? "*.e" + std::to_string(i)
+                              : i % 4 == 1 ? "pre" + std::to_string(i) + "_*"
+                              : i % 4 == 2 ? "/top/d" + std::to_string(i) + "/*x?"
+                                           : "?*-m" + std::to_string(i) + "-*";
         ASSERT_TRUE(r.term.LoadRaw(p).IsSuccess());
         rules.push_back(std::move(r));
     }
     std::shared_ptr<const CFilterMatcher> m;
     ASSERT_TRUE(CFilterMatcher::Build(rules, m).IsSuccess());
-    EXPECT_EQ(m->Match("/q/file.e2997", false).rule, 2997);
+    EXPECT_EQ(m->Match("/q/file.e2996", false).rule, 2996);
     EXPECT_EQ(m->Match("/q/file.e299", false).rule, -1);  // no rule 299 of that form
-    EXPECT_EQ(m->Match("/q/pre1000_tail", false).rule, 1000);
-    EXPECT_EQ(m->Match("/q/pre100_", false).rule, 100);
-    EXPECT_EQ(m->Match("/q/pre100", false).rule, -1);
+    EXPECT_EQ(m->Match("/q/pre1001_tail", false).rule, 1001);
+    EXPECT_EQ(m->Match("/q/pre101_", false).rule, 101);
+    EXPECT_EQ(m->Match("/q/pre101", false).rule, -1);
     EXPECT_EQ(m->Match("/top/d2/ax1", false).rule, 2);
     EXPECT_EQ(m->Match("/top/d2/ax", false).rule, -1);
-    EXPECT_EQ(m->Match("/top/d5/x", false).rule, -1);
-    EXPECT_EQ(m->Match("/top/d5/yxz", false).rule, 5);
+    EXPECT_EQ(m->Match("/top/d6/x", false).rule, -1);
+    EXPECT_EQ(m->Match("/top/d6/yxz", false).rule, 6);
+    EXPECT_EQ(m->Match("/q/a-m3-b-m3-c", false).rule, 3);
+    EXPECT_EQ(m->Match("/q/-m3-", false).rule, -1);  // "?" needs a byte before
+    EXPECT_EQ(m->Match("/q/x-m3999-", false).rule, 3999);
 }
 
 // The plain reading of the rules: the deepest level of the path where any rule matches decides.
@@ -188,14 +192,15 @@ void GrowTree(std::mt19937& rng, const std::string& folder, int depth, std::vect
 }
 
 std::string RandomPattern(std::mt19937& rng) {
-    static const char* const kParts[] = {"a", "b", "ab", "keep", "cache", "*", "?", "a*", "*.tmp", "[ab]*", "**", "x.o"};
+    static const char* const kParts[] = {"a",     "b",     "ab", "keep", "cache", "*",    "?",
+                                         "a*",    "*.tmp", "[ab]*", "**", "x.o", "*ab*", "?b*"};
     auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
     std::string p;
     const int shape = pick(3);
     const int parts = 1 + pick(shape == 0 ? 4 : 2);
     for (int i = 0; i < parts; ++i) {
         if (i > 0 || shape == 0) p += '/';
-        p += kParts[pick(12)];
+        p += kParts[pick(14)];
     }
     if (pick(5) == 0) p += '/';
     return p;

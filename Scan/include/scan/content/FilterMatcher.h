@@ -17,7 +17,8 @@
 //
 // How it is fast: the rules are compiled into one trie of path components shared by all of
 // them ("**" a node that loops on itself), literal components found through one hash table,
-// wildcard components bucketed by the literal bytes they end (or else begin) with. The matcher
+// wildcard components bucketed by the literal bytes they end (or else begin) with, or else by
+// bytes they hold (found through a bitmap of byte pairs as a name is read). The matcher
 // follows the walk: the state after a folder is the set of trie nodes still live there (rarely
 // more than two or three), so an item costs one step from its folder's state, whatever the
 // number of rules, and no allocation. A state with no live node is inert: below it every item
@@ -125,5 +126,6 @@ private:
     std::vector<GlobNode> m_globNodes;
     std::vector<GlobEntry> m_globs;
     std::vector<uint32_t> m_globRefs;    // bucket contents: indexes into m_globs
+    std::vector<uint64_t> m_bigrams;     // bitmaps of byte pairs that begin infix keys
     std::vector<BucketSlot> m_buckets;   // open addressing; size a power of two
 };

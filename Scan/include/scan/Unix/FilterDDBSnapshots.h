@@ -1,0 +1,9 @@
+// Deduplication-database snapshots below every active client's job-results folder.
+#pragma once
+
+#include "scan/content/EnumeratedFilters.h"
+
+class CFilterDDBSnapshots : public CEnumeratedFilters {
+public:
+    CKoError Process() override;
+};

@@ -1,0 +1,15 @@
+// The disk-library mount paths (and moved ones) of the media agent of an instance.
+#pragma once
+
+#include <string>
+
+#include "scan/content/EnumeratedFilters.h"
+
+class CFilterOrreryMagneticMountPaths : public CEnumeratedFilters {
+public:
+    explicit CFilterOrreryMagneticMountPaths(const std::string& instanceName) : m_instanceName(instanceName) {}
+    CKoError Process() override;
+
+private:
+    std::string m_instanceName;
+};

@@ -1,0 +1,9 @@
+// Performance-counter files: this platform has none to leave out.
+#pragma once
+
+#include "scan/content/EnumeratedFilters.h"
+
+class CFilterPerformanceCounters : public CEnumeratedFilters {
+public:
+    CKoError Process() override { return CKoError::Success(); }
+};
