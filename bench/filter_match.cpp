@@ -10,7 +10,7 @@
 //                  by the agent's scanner, without filters and then with N rules asked per item;
 //                  ratio is the filtered time over the unfiltered time of the same iteration,
 //                  both the walking thread's processor time (a busy machine stretches wall time).
-// The tree on disk is removed at exit.
+// The tree on disk is removed at exit, unless $FILTER_BENCH_KEEP names where to keep it.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -179,13 +179,20 @@ void RemoveRoot() {
         FTW_DEPTH | FTW_PHYS);
 }
 
+// $FILTER_BENCH_KEEP names a folder that keeps the tree between runs (made when missing).
 const std::string& DiskTree() {
     static const std::string root = [] {
+        const char* keep = std::getenv("FILTER_BENCH_KEEP");
         const char* base = std::getenv("FILTER_BENCH_DIR");
-        std::string dir = std::string(base ? base : "/dev/shm") + "/scan-filter-bench-" + std::to_string(getpid());
-        if (::mkdir(dir.c_str(), 0755) != 0) std::abort();
-        g_root = dir;
-        std::atexit(RemoveRoot);
+        std::string dir =
+            keep ? std::string(keep) : std::string(base ? base : "/dev/shm") + "/scan-filter-bench-" + std::to_string(getpid());
+        struct stat st{};
+        if (keep && ::stat((dir + "/.complete").c_str(), &st) == 0) return dir;
+        if (::mkdir(dir.c_str(), 0755) != 0 && !keep) std::abort();
+        if (!keep) {
+            g_root = dir;
+            std::atexit(RemoveRoot);
+        }
         for (const SBenchEntry& e : Tree()) {
             const std::string p = dir + e.path;
             if (e.folder) {
@@ -196,6 +203,7 @@ const std::string& DiskTree() {
                 ::close(fd);
             }
         }
+        if (keep) ::close(::open((dir + "/.complete").c_str(), O_CREAT | O_WRONLY, 0644));
         return dir;
     }();
     return root;

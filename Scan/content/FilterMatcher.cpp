@@ -13,8 +13,11 @@ namespace {
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 constexpr int32_t kNoRule = INT32_MAX;
 constexpr uint32_t kMaxGlobNodes = 1u << 26;  // glob node ids fit the bucket key
-constexpr size_t kBigramWords = 65536 / 64;
-constexpr int kKeyBytes = 4;                  // glob buckets key on up to 4 literal bytes
+constexpr size_t kBigramBits = 65536;  // one bit per byte pair that begins an infix key
+constexpr size_t kBigramWords = kBigramBits / 64;
+constexpr size_t kInlineLiteral = 14;
+constexpr int kKeyBytes = 3;                  // glob buckets key on up to 3 literal bytes
+static_assert(kKeyBytes == 3, "the infix scan reads names two bytes at a time for three-byte keys");
 
 // Terminal slots of a node: rules that end there.
 enum ETerminal { kFilterAny, kFilterFolder, kExceptionAny, kExceptionFolder };
@@ -45,9 +48,12 @@ inline uint64_t HashName(uint32_t parent, std::string_view s) {
     return Mix(h);
 }
 
+// Up to kKeyBytes bytes as one number (a memcpy of a variable length would be a call).
 inline uint32_t PackBytes(const char* p, size_t k) {
-    uint32_t w = 0;
-    std::memcpy(&w, p, k);
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    uint32_t w = b[0];
+    if (k > 1) w |= static_cast<uint32_t>(b[1]) << 8;
+    if (k > 2) w |= static_cast<uint32_t>(b[2]) << 16;
     return w;
 }
 
@@ -56,6 +62,8 @@ inline uint64_t BucketKey(uint32_t globNode, unsigned side, size_t k, uint32_t b
     return static_cast<uint64_t>(globNode) << 37 | static_cast<uint64_t>(side) << 35 | static_cast<uint64_t>(k) << 32 |
            bytes;
 }
+
+inline unsigned BigramBit(unsigned char b0, unsigned char b1) { return static_cast<unsigned>(b0) << 8 | b1; }
 
 inline bool TestBit(const uint64_t (&bits)[4], unsigned char b) { return (bits[b >> 6] >> (b & 63)) & 1; }
 inline void SetBit(uint64_t (&bits)[4], unsigned char b) { bits[b >> 6] |= uint64_t(1) << (b & 63); }
@@ -94,8 +102,19 @@ struct CFilterMatcher::GlobNode {
     uint8_t suffixLengths = 0;    // bit k: keys of k bytes
     uint8_t prefixLengths = 0;
     uint8_t infixLengths = 0;
-    uint32_t bigrams = kNone;                 // offset in m_bigrams of the first two bytes of longer infix keys
+    uint32_t pairs2 = kNone;  // offset in m_bigrams of the bitmap of two-byte infix keys
+    uint32_t pairs3 = kNone;  // of the bitmap of both byte pairs of three-byte infix keys
     uint32_t plainFirst = 0, plainCount = 0;  // globs with no literal byte, in m_globRefs
+};
+
+// A wildcard child as a bucket lists it. The simple forms ("*.ext", "name*", "*part*") carry
+// their literal, so most are decided without touching the compiled glob.
+struct CFilterMatcher::GlobRef {
+    uint32_t child = kNone;
+    uint32_t glob = kNone;  // index into m_globs
+    CFilterGlob::EShape shape = CFilterGlob::EShape::Other;
+    uint8_t length = 0;
+    char literal[kInlineLiteral] = {};
 };
 
 struct CFilterMatcher::GlobEntry {
@@ -225,8 +244,28 @@ private:
         }
     }
 
+    GlobRef MakeRef(const CFilterGlob& glob, uint32_t child) {
+        GlobRef ref;
+        ref.child = child;
+        ref.glob = static_cast<uint32_t>(m_m.m_globs.size());
+        m_m.m_globs.push_back({glob, child});
+        const std::string* literal = nullptr;
+        switch (glob.Shape()) {
+            case CFilterGlob::EShape::Suffix: literal = &glob.LiteralSuffix(); break;
+            case CFilterGlob::EShape::Prefix: literal = &glob.LiteralPrefix(); break;
+            case CFilterGlob::EShape::Infix: literal = &glob.LiteralInfix(); break;
+            case CFilterGlob::EShape::Other: break;
+        }
+        if (literal && literal->size() <= kInlineLiteral) {
+            ref.shape = glob.Shape();
+            ref.length = static_cast<uint8_t>(literal->size());
+            std::memcpy(ref.literal, literal->data(), literal->size());
+        }
+        return ref;
+    }
+
     void FillGlobs() {
-        std::vector<std::pair<uint64_t, uint32_t>> keyed;  // bucket key, glob
+        std::vector<std::pair<uint64_t, GlobRef>> keyed;  // bucket key, glob
         for (size_t n = 0; n < m_nodes.size(); ++n) {
             if (m_nodes[n].globs.empty()) continue;
             if (m_m.m_globNodes.size() >= kMaxGlobNodes) throw std::bad_alloc();
@@ -235,37 +274,45 @@ private:
             GlobNode gn;
             gn.plainFirst = static_cast<uint32_t>(m_m.m_globRefs.size());
             for (auto& [glob, child] : m_nodes[n].globs) {
-                const auto index = static_cast<uint32_t>(m_m.m_globs.size());
-                m_m.m_globs.push_back({glob, child});
+                const GlobRef ref = MakeRef(glob, child);
                 const std::string& suffix = glob.LiteralSuffix();
                 const std::string& prefix = glob.LiteralPrefix();
+                const std::string& infix = glob.LiteralInfix();
                 if (!suffix.empty()) {
                     const size_t k = std::min<size_t>(kKeyBytes, suffix.size());
                     gn.suffixLengths |= static_cast<uint8_t>(1u << k);
                     SetBit(gn.lastBytes, static_cast<unsigned char>(suffix.back()));
-                    keyed.emplace_back(BucketKey(g, 0, k, PackBytes(suffix.data() + suffix.size() - k, k)), index);
+                    keyed.emplace_back(BucketKey(g, 0, k, PackBytes(suffix.data() + suffix.size() - k, k)), ref);
                 } else if (!prefix.empty()) {
                     const size_t k = std::min<size_t>(kKeyBytes, prefix.size());
                     gn.prefixLengths |= static_cast<uint8_t>(1u << k);
                     SetBit(gn.firstBytes, static_cast<unsigned char>(prefix.front()));
-                    keyed.emplace_back(BucketKey(g, 1, k, PackBytes(prefix.data(), k)), index);
-                } else if (const std::string& infix = glob.LiteralInfix(); !infix.empty()) {
+                    keyed.emplace_back(BucketKey(g, 1, k, PackBytes(prefix.data(), k)), ref);
+                } else if (!infix.empty()) {
                     // "*cache*": found through the bytes it holds, wherever they stand in a name.
                     const size_t k = std::min<size_t>(kKeyBytes, infix.size());
                     gn.infixLengths |= static_cast<uint8_t>(1u << k);
-                    if (k == 1) {
-                        SetBit(gn.infixBytes, static_cast<unsigned char>(infix[0]));
-                    } else {
-                        if (gn.bigrams == kNone) {
-                            gn.bigrams = static_cast<uint32_t>(m_m.m_bigrams.size());
+                    auto setPair = [&](uint32_t& table, const char* at) {
+                        if (table == kNone) {
+                            table = static_cast<uint32_t>(m_m.m_bigrams.size());
                             m_m.m_bigrams.resize(m_m.m_bigrams.size() + kBigramWords);
                         }
-                        const unsigned bigram = static_cast<unsigned char>(infix[0]) << 8 | static_cast<unsigned char>(infix[1]);
-                        m_m.m_bigrams[gn.bigrams + bigram / 64] |= uint64_t(1) << (bigram % 64);
+                        const unsigned bit = BigramBit(static_cast<unsigned char>(at[0]), static_cast<unsigned char>(at[1]));
+                        m_m.m_bigrams[table + bit / 64] |= uint64_t(1) << (bit % 64);
+                    };
+                    if (k == 1) {
+                        SetBit(gn.infixBytes, static_cast<unsigned char>(infix[0]));
+                    } else if (k == 2) {
+                        setPair(gn.pairs2, infix.data());
+                    } else {
+                        // Either pair of a three-byte key starts at an even place of a name that
+                        // holds it, so a name is read two bytes at a time.
+                        setPair(gn.pairs3, infix.data());
+                        setPair(gn.pairs3, infix.data() + 1);
                     }
-                    keyed.emplace_back(BucketKey(g, 2, k, PackBytes(infix.data(), k)), index);
+                    keyed.emplace_back(BucketKey(g, 2, k, PackBytes(infix.data(), k)), ref);
                 } else {
-                    m_m.m_globRefs.push_back(index);
+                    m_m.m_globRefs.push_back(ref);
                     ++gn.plainCount;
                 }
             }
@@ -351,14 +398,29 @@ const CFilterMatcher::BucketSlot* CFilterMatcher::FindBucket(uint64_t key) const
     }
 }
 
+bool CFilterMatcher::RefMatches(const GlobRef& ref, std::string_view name) const {
+    const size_t n = name.size(), k = ref.length;
+    switch (ref.shape) {
+        case CFilterGlob::EShape::Suffix:
+            return n >= k && std::memcmp(name.data() + n - k, ref.literal, k) == 0;
+        case CFilterGlob::EShape::Prefix:
+            return n >= k && std::memcmp(name.data(), ref.literal, k) == 0;
+        case CFilterGlob::EShape::Infix:
+            return name.find(std::string_view(ref.literal, k)) != std::string_view::npos;
+        case CFilterGlob::EShape::Other:
+            break;
+    }
+    return m_globs[ref.glob].glob.Matches(name);
+}
+
 template <class Visit>
 void CFilterMatcher::VisitGlobs(uint32_t g, std::string_view name, Visit& visit) const {
     const GlobNode& gn = m_globNodes[g];
     const size_t n = name.size();
     auto tryRange = [&](uint32_t first, uint32_t count) {
         for (uint32_t r = first; r < first + count; ++r) {
-            const GlobEntry& entry = m_globs[m_globRefs[r]];
-            if (entry.glob.Matches(name)) visit(entry.child);
+            const GlobRef& ref = m_globRefs[r];
+            if (RefMatches(ref, name)) visit(ref.child);
         }
     };
     if (n > 0 && gn.suffixLengths && TestBit(gn.lastBytes, static_cast<unsigned char>(name[n - 1]))) {
@@ -377,19 +439,34 @@ void CFilterMatcher::VisitGlobs(uint32_t g, std::string_view name, Visit& visit)
     }
     if (gn.infixLengths) {
         // A glob is tried at every place its bytes occur: the state keeps each node once.
-        const uint64_t* bigrams = gn.bigrams == kNone ? nullptr : m_bigrams.data() + gn.bigrams;
-        for (size_t i = 0; i < n; ++i) {
-            const auto b0 = static_cast<unsigned char>(name[i]);
-            if ((gn.infixLengths & 2) && TestBit(gn.infixBytes, b0)) {
+        if (gn.infixLengths & 2) {
+            for (size_t i = 0; i < n; ++i) {
+                const auto b0 = static_cast<unsigned char>(name[i]);
+                if (!TestBit(gn.infixBytes, b0)) continue;
                 if (const BucketSlot* b = FindBucket(BucketKey(g, 2, 1, b0))) tryRange(b->first, b->count);
             }
-            if (!bigrams || i + 1 >= n) continue;
-            const unsigned bigram = b0 << 8 | static_cast<unsigned char>(name[i + 1]);
-            if (!((bigrams[bigram / 64] >> (bigram % 64)) & 1)) continue;
-            for (size_t k = 2; k <= kKeyBytes && i + k <= n; ++k) {
-                if (!(gn.infixLengths >> k & 1)) continue;
-                if (const BucketSlot* b = FindBucket(BucketKey(g, 2, k, PackBytes(name.data() + i, k))))
-                    tryRange(b->first, b->count);
+        }
+        auto probe = [&](size_t start, size_t k) {
+            if (start + k > n) return;
+            if (const BucketSlot* b = FindBucket(BucketKey(g, 2, k, PackBytes(name.data() + start, k))))
+                tryRange(b->first, b->count);
+        };
+        const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+        auto pairAt = [&](const uint64_t* table, size_t i) {
+            const unsigned bit = BigramBit(bytes[i], bytes[i + 1]);
+            return (table[bit / 64] >> (bit % 64)) & 1;
+        };
+        if (gn.pairs2 != kNone) {
+            const uint64_t* table = m_bigrams.data() + gn.pairs2;
+            for (size_t i = 0; i + 1 < n; ++i)
+                if (pairAt(table, i)) probe(i, 2);
+        }
+        if (gn.pairs3 != kNone) {
+            const uint64_t* table = m_bigrams.data() + gn.pairs3;
+            for (size_t i = 0; i + 1 < n; i += 2) {
+                if (!pairAt(table, i)) continue;
+                probe(i, 3);
+                if (i > 0) probe(i - 1, 3);
             }
         }
     }

@@ -1,5 +1,7 @@
 #include "scan/content/FilterWalk.h"
 
+#include <cstring>
+
 namespace {
 
 bool IsSameOrAncestor(std::string_view folder, std::string_view path) {
@@ -34,10 +36,11 @@ void CFilterWalk::EnterFolder(std::string_view folder) {
 
 SFilterVerdict CFilterWalk::Decide(std::string_view path, bool isFolder) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-    const size_t slash = path.rfind('/');
-    if (path == "/" || path.empty()) return m_levels[0].state.Verdict();
-    const std::string_view folder = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (path.size() <= 1 && (path.empty() || path[0] == '/')) return m_levels[0].state.Verdict();
+    const void* found = ::memrchr(path.data(), '/', path.size());
+    const size_t slash = found ? static_cast<size_t>(static_cast<const char*>(found) - path.data()) : std::string_view::npos;
+    const std::string_view folder = found ? path.substr(0, slash) : std::string_view();
+    const std::string_view name = found ? path.substr(slash + 1) : path;
     if (m_levels[m_depth].path != folder) EnterFolder(folder);
     if (!isFolder) return m_matcher->Step(m_levels[m_depth].state, name, false);
     if (m_levels.size() < m_depth + 2) m_levels.resize(m_depth + 2);

@@ -47,6 +47,7 @@ CKoError CFilterGlob::Parse(std::string_view pattern) {
     m_prefix.clear();
     m_suffix.clear();
     m_infix.clear();
+    m_shape = EShape::Other;
     m_tokens.clear();
     m_segments.clear();
     m_sets.clear();
@@ -124,6 +125,18 @@ CKoError CFilterGlob::Parse(std::string_view pattern) {
             run.clear();
         }
     }
+    auto allBytes = [&](const Segment& seg) {
+        for (uint32_t t = 0; t < seg.count; ++t)
+            if (m_tokens[seg.first + t].kind != ETok::Byte) return false;
+        return seg.count > 0;
+    };
+    m_shape = EShape::Other;
+    if (m_segments.size() == 2 && m_segments[0].count == 0 && allBytes(m_segments[1]))
+        m_shape = EShape::Suffix;
+    else if (m_segments.size() == 2 && m_segments[1].count == 0 && allBytes(m_segments[0]))
+        m_shape = EShape::Prefix;
+    else if (m_segments.size() == 3 && m_segments[0].count == 0 && m_segments[2].count == 0 && allBytes(m_segments[1]))
+        m_shape = EShape::Infix;
     return CKoError::Success();
 }
 

@@ -120,7 +120,7 @@ CKoError ZYHubServe::GetModifiedFileList(const std::string& request, std::string
     ZYSubclientKey key;
     ZYSubclientDefinition def;
     e = FindSubclient(HubCellId(), req.subclientId, key);
-    if (e.IsSuccess()) e = GetSubclient(key, def);
+    if (e.IsSuccess()) e = GetSubclient(key, def, false);
     if (e.IsError()) return e.Push(ZY_HERE, "SubclientId=[%u]", req.subclientId);
     if (def.added.empty()) return CKoError::Success();
     CKoXDocument doc;
@@ -207,11 +207,11 @@ CKoError ZYFileHubServe::PathOf(const ZYSubclientKey& key, std::string& path) co
     return CKoError::Success();
 }
 
-CKoError ZYFileHubServe::GetSubclient(const ZYSubclientKey& key, ZYSubclientDefinition& out) {
+CKoError ZYFileHubServe::GetSubclient(const ZYSubclientKey& key, ZYSubclientDefinition& out, bool checkContent) {
     std::string path;
     CKoError e = CheckReachable();
     if (e.IsSuccess()) e = PathOf(key, path);
-    if (e.IsSuccess()) e = ZYSubclientFile::Load(path, out);
+    if (e.IsSuccess()) e = ZYSubclientFile::Load(path, out, checkContent);
     if (e.IsError()) return e.Push(ZY_HERE);
     return CKoError::Success();
 }

@@ -167,6 +167,8 @@ CKoError ZYSubclientFile::Load(const std::string& path, ZYSubclientDefinition& o
     if (checkContent) {
         const CFileErrors err(path);
         for (const auto& c : def.content) {
+            // "/%name%" is a moniker the agent resolves later, not a path of this machine.
+            if (c.text.size() >= 3 && c.text[1] == '%' && c.text.back() == '%') continue;
             FXFileStat st;
             CKoError se = FXEnv::Current()->Stat(c.text, st, true);
             if (FXErrorUtil::IsWin32(se, ZyWin32::ERROR_FILE_NOT_FOUND))

@@ -20,7 +20,11 @@ public:
     CKoError setFocus(const std::string& instance);
     const std::string& getFocus() const { return m_instance; }
 
-    std::optional<std::string> getBaseHomeDirectory() const { return Folder("HomeDir"); }
+    // The instance's base home: empty when not configured (null only without a focus).
+    std::optional<std::string> getBaseHomeDirectory() const {
+        if (m_instance.empty()) return std::nullopt;
+        return Folder("HomeDir").value_or(std::string());
+    }
     std::optional<std::string> getOrreryDirectory() const { return Folder("HomeDir"); }
     std::optional<std::string> getJobControlDirectory() const { return Folder("JobControlDir"); }
     std::optional<std::string> getLogFileDirectory() const { return Folder("LogDir"); }

@@ -34,6 +34,14 @@ enum class EFilterSyntax : uint8_t {
 // One path component with wildcards, compiled: runs of fixed-width tokens between stars.
 class CFilterGlob {
 public:
+    // The common simple forms, which a matcher may test by their literal alone.
+    enum class EShape : uint8_t {
+        Other,
+        Suffix,  // "*" LITERAL: LiteralSuffix()
+        Prefix,  // LITERAL "*": LiteralPrefix()
+        Infix,   // "*" LITERAL "*": LiteralInfix()
+    };
+
     // `pattern` is one component as written (escapes included). Fails with Win32 13 on an
     // unclosed "[", a reversed range or a trailing "\"; the message is the reason alone.
     CKoError Parse(std::string_view pattern);
@@ -46,6 +54,7 @@ public:
     // The longest run of literal bytes anywhere in the pattern: every match holds it.
     const std::string& LiteralInfix() const { return m_infix; }
     const std::string& Text() const { return m_text; }
+    EShape Shape() const { return m_shape; }
 
 private:
     enum class ETok : uint8_t { Byte, Any, Set };
@@ -64,6 +73,7 @@ private:
     std::vector<Segment> m_segments;  // segments.size() - 1 stars between them
     std::vector<std::bitset<256>> m_sets;
     size_t m_minLength = 0;
+    EShape m_shape = EShape::Other;
 };
 
 class CFilterTerm {

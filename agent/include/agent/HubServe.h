@@ -53,9 +53,9 @@ public:
     // The hub-cell id this server answers for.
     static unsigned HubCellId();
 
-    // Definitions. A subclient the store does not have is Win32 1168 (a missing file of a
-    // one-file store is Win32 2).
-    virtual CKoError GetSubclient(const ZYSubclientKey& key, ZYSubclientDefinition& out) = 0;
+    // Definitions. A subclient file that is missing is Win32 2, one that is wrong Win32 13, both
+    // naming the file. `checkContent`: a content path that does not exist is an error too.
+    virtual CKoError GetSubclient(const ZYSubclientKey& key, ZYSubclientDefinition& out, bool checkContent = true) = 0;
     virtual CKoError FindSubclient(unsigned hubCellId, unsigned appId, ZYSubclientKey& key) = 0;
     virtual CKoError GetBackupset(const ZYSubclientKey& key, std::vector<ZYSubclientDefinition>& out) = 0;
 
@@ -75,7 +75,7 @@ public:
     static std::shared_ptr<ZYFileHubServe> ForFolder(std::string folder);
     static std::shared_ptr<ZYFileHubServe> ForFile(std::string file);
 
-    CKoError GetSubclient(const ZYSubclientKey& key, ZYSubclientDefinition& out) override;
+    CKoError GetSubclient(const ZYSubclientKey& key, ZYSubclientDefinition& out, bool checkContent = true) override;
     CKoError FindSubclient(unsigned hubCellId, unsigned appId, ZYSubclientKey& key) override;
     CKoError GetBackupset(const ZYSubclientKey& key, std::vector<ZYSubclientDefinition>& out) override;
 

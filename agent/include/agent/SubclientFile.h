@@ -65,6 +65,7 @@ public:
 
     // Reads and parses the file through FXEnv::Current(). A missing file is Win32 2, one that
     // cannot be read keeps the system's error, both naming the file. With `checkContent`, a
-    // content path that does not exist (or cannot be examined) is an error naming its line.
+    // content path that does not exist (or cannot be examined) is an error naming its line;
+    // monikers ("/%name%", resolved later by the agent) are not checked.
     static CKoError Load(const std::string& path, ZYSubclientDefinition& out, bool checkContent = true);
 };

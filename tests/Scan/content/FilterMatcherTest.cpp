@@ -148,6 +148,8 @@ TEST(FilterMatcher, ManyWildcardsAreFoundThroughTheirLiteralEnds) {
     EXPECT_EQ(m->Match("/q/a-m3-b-m3-c", false).rule, 3);
     EXPECT_EQ(m->Match("/q/-m3-", false).rule, -1);  // "?" needs a byte before
     EXPECT_EQ(m->Match("/q/x-m3999-", false).rule, 3999);
+    EXPECT_EQ(m->Match("/q/ab-m7-", false).rule, 7);  // the key at an even place
+    EXPECT_EQ(m->Match("/q/abc-m7-", false).rule, 7);  // and at an odd one
 }
 
 // The plain reading of the rules: the deepest level of the path where any rule matches decides.

@@ -9,6 +9,7 @@
 
 class CFilterApplicationSpecificFiles : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     explicit CFilterApplicationSpecificFiles(const std::string& clientName) : CEnumeratedFilters(clientName, false) {}
     CKoError Process() override;
 

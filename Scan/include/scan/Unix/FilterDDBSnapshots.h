@@ -5,5 +5,6 @@
 
 class CFilterDDBSnapshots : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     CKoError Process() override;
 };

@@ -6,6 +6,7 @@
 
 class CFilterFilesNotToBackup : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     explicit CFilterFilesNotToBackup(bool filterSnapshotMounts) : m_filterSnapshotMounts(filterSnapshotMounts) {}
     CKoError Process() override;
     // Solaris local zones other than "global" (when "/usr/sbin/zoneadm" exists); not part of Process.

@@ -7,6 +7,7 @@
 
 class CFilterFoldersAtMountHomeNotToBackup : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     // Snapshot folders are filtered unless the setting "nDoNotFilterSnapshots" is set and not 0.
     // `mountTable` is the file the mounts are read from.
     explicit CFilterFoldersAtMountHomeNotToBackup(std::string mountTable = "/proc/self/mounts");

@@ -10,6 +10,7 @@
 
 class CFilterOrreryFolders : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     CFilterOrreryFolders(const std::string& instanceName, const std::string& clientName, uint32_t backupLevel,
                          const std::string& jobResultsFolder, bool laptopBackup, bool flag)
         : CEnumeratedFilters(clientName, false),

@@ -7,6 +7,7 @@
 
 class CFilterOrreryMagneticMountPaths : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     explicit CFilterOrreryMagneticMountPaths(const std::string& instanceName) : m_instanceName(instanceName) {}
     CKoError Process() override;
 

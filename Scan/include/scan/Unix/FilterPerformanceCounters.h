@@ -5,5 +5,6 @@
 
 class CFilterPerformanceCounters : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     CKoError Process() override { return CKoError::Success(); }
 };

@@ -8,6 +8,7 @@
 
 class CFilterSingleInstanceDatabaseFiles : public CEnumeratedFilters {
 public:
+    using CEnumeratedFilters::Process;
     static constexpr const char* kName = "SingleInstanceDatabaseFiles";
 
     CFilterSingleInstanceDatabaseFiles() = default;

@@ -25,6 +25,7 @@ public:
     // No instance or folder; backup level 1.
     CSystemFilterEnumerator(const std::string& clientName, bool flag1, bool flag2, bool flag3);
 
+    using CFilterEnumerator::Process;
     CKoError Process() override;
     CKoError LoadFilters(RawFileNameFilterSet& filters, RawFileNameFilterSet& exceptions) override;
     // Adds nothing in this design.

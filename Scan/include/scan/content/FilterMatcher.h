@@ -107,6 +107,7 @@ private:
     struct Node;
     struct GlobNode;
     struct GlobEntry;
+    struct GlobRef;
     struct LiteralSlot;
     struct BucketSlot;
     class Builder;
@@ -118,6 +119,7 @@ private:
     template <class Visit>
     void VisitGlobs(uint32_t globNode, std::string_view name, Visit& visit) const;
     const BucketSlot* FindBucket(uint64_t key) const;
+    bool RefMatches(const GlobRef& ref, std::string_view name) const;
 
     size_t m_ruleCount = 0;
     std::vector<Node> m_nodes;
@@ -125,7 +127,7 @@ private:
     std::string m_names;                  // the bytes of literal components
     std::vector<GlobNode> m_globNodes;
     std::vector<GlobEntry> m_globs;
-    std::vector<uint32_t> m_globRefs;    // bucket contents: indexes into m_globs
+    std::vector<GlobRef> m_globRefs;     // bucket contents
     std::vector<uint64_t> m_bigrams;     // bitmaps of byte pairs that begin infix keys
     std::vector<BucketSlot> m_buckets;   // open addressing; size a power of two
 };
