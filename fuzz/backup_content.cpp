@@ -22,18 +22,19 @@ void Check(bool ok, const char* what) {
     std::abort();
 }
 
+// A folder of this process, removed at exit (the name outlives static destruction).
 const std::string& Folder() {
-    static const std::string folder = [] {
+    static const std::string* folder = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::string f = std::string(tmp ? tmp : "/tmp") + "/fuzz-backup-content-" + std::to_string(getpid());
-        FXEnv::Current()->CreateDir(f).IgnoreError();
+        auto* f = new std::string(std::string(tmp ? tmp : "/tmp") + "/fuzz-backup-content-" + std::to_string(getpid()));
+        FXEnv::Current()->CreateDir(*f).IgnoreError();
         std::atexit([] {
             FXEnv::Current()->RemoveFile(Folder() + "/" + CSubclientContentAPI::kLocalCopyName).IgnoreError();
             FXEnv::Current()->RemoveDir(Folder()).IgnoreError();
         });
         return f;
     }();
-    return folder;
+    return *folder;
 }
 
 }  // namespace
