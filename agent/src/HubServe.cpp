@@ -132,41 +132,42 @@ CKoError ZYHubServe::GetModifiedFileList(const std::string& request, std::string
     return CKoError::Success();
 }
 
+namespace {
+
+// Runs `take` on the subclient's definition.
+template <class Take>
+CKoError WithDefinition(ZYHubServe& hub, const ZYSubclientKey& key, Take take) {
+    ZYSubclientDefinition def;
+    CKoError e = hub.GetSubclient(key, def);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    take(def);
+    return CKoError::Success();
+}
+
+}  // namespace
+
 CKoError ZYHubServe::GetFilters(const ZYSubclientKey& key, int type, int64_t /*asOf*/, std::vector<std::string>& out) {
     out.clear();
     if (type < ZY_YESDIRS_BACKUP_FILTERS || type > ZY_NOFILES_BACKUP_FILTERS)
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "Unknown filter type, FilterType=[%d]",
                                        type);
-    ZYSubclientDefinition def;
-    CKoError e = GetSubclient(key, def);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    if (type == ZY_NODIRS_BACKUP_FILTERS) out = ZYSubclientDefinition::Texts(def.filters);
-    if (type == ZY_YESDIRS_BACKUP_FILTERS) out = ZYSubclientDefinition::Texts(def.exceptions);
-    return CKoError::Success();
+    return WithDefinition(*this, key, [&](const ZYSubclientDefinition& def) {
+        if (type == ZY_NODIRS_BACKUP_FILTERS) out = ZYSubclientDefinition::Texts(def.filters);
+        if (type == ZY_YESDIRS_BACKUP_FILTERS) out = ZYSubclientDefinition::Texts(def.exceptions);
+    });
 }
 
 CKoError ZYHubServe::GetRawFiles(const ZYSubclientKey& key, std::vector<std::string>& out) {
-    ZYSubclientDefinition def;
-    CKoError e = GetSubclient(key, def);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    out = ZYSubclientDefinition::Texts(def.content);
-    return CKoError::Success();
+    return WithDefinition(*this, key,
+                          [&](const ZYSubclientDefinition& def) { out = ZYSubclientDefinition::Texts(def.content); });
 }
 
 CKoError ZYHubServe::GetNumberOfStreams(const ZYSubclientKey& key, int& streams) {
-    ZYSubclientDefinition def;
-    CKoError e = GetSubclient(key, def);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    streams = def.readers;
-    return CKoError::Success();
+    return WithDefinition(*this, key, [&](const ZYSubclientDefinition& def) { streams = def.readers; });
 }
 
 CKoError ZYHubServe::GetLastBackupStartTime(const ZYSubclientKey& key, int64_t& unixTime) {
-    ZYSubclientDefinition def;
-    CKoError e = GetSubclient(key, def);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    unixTime = def.lastBackupTime;
-    return CKoError::Success();
+    return WithDefinition(*this, key, [&](const ZYSubclientDefinition& def) { unixTime = def.lastBackupTime; });
 }
 
 // ZYFileHubServe -------------------------------------------------------------------------------
@@ -252,8 +253,9 @@ CKoError ZYFileHubServe::FindSubclient(unsigned hubCellId, unsigned appId, ZYSub
                     if (firstBroken.IsSuccess()) firstBroken = le;
                     continue;
                 }
-                if (def.id == appId)
-                    found.push_back({clients[c], set, file.substr(0, file.size() - std::string_view(ZYSubclientFile::kExtension).size())});
+                if (def.id != appId) continue;
+                const size_t stem = file.size() - std::string_view(ZYSubclientFile::kExtension).size();
+                found.push_back({clients[c], set, file.substr(0, stem)});
             }
         }
     }
