@@ -14,7 +14,7 @@ demo: deps
 
 # Everything under AddressSanitizer and UndefinedBehaviorSanitizer, then the tests of objects
 # that threads share (named *Threads*) under ThreadSanitizer.
-THREAD_TESTS = test_Scan_collect test_Scan_dirchange
+THREAD_TESTS = test_Scan_collect test_Scan_dirchange test_agent
 
 test: deps
 	cmake --preset asan >/dev/null
