@@ -113,7 +113,10 @@ CKoError CFlatCollectSplitRecord::Read(const std::string& recordPath, SContent& 
         } else if (TakeWord(line, "part ")) {
             int number = 0;
             if (!TakeNumber(line, number, false) || line.empty()) return damaged(lineNumber);
-            out.parts.emplace_back(number, decodeFileName(std::string(line).c_str()));
+            std::string path = decodeFileName(std::string(line).c_str());
+            for (const auto& p : out.parts)
+                if (p.second == path) return damaged(lineNumber);  // a split never names a part twice
+            out.parts.emplace_back(number, std::move(path));
         } else if (TakeWord(line, "done ")) {
             SplitFileInfo info;
             if (!TakeNumber(line, info.fileNumber, false) || !TakeNumber(line, info.dataSize, false) ||
@@ -124,7 +127,9 @@ CKoError CFlatCollectSplitRecord::Read(const std::string& recordPath, SContent& 
             out.done.push_back(std::move(info));
         } else if (TakeWord(line, "commit ")) {
             size_t count = 0;
-            if (!TakeNumber(line, count, true) || count != out.parts.size() || count != out.done.size())
+            // A split always has its first part, the collect file itself.
+            if (!TakeNumber(line, count, true) || count == 0 || count != out.parts.size() ||
+                count != out.done.size() || out.parts[0].second != out.collectFile)
                 return damaged(lineNumber);
             out.committed = true;
         } else {
