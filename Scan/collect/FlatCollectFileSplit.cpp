@@ -53,6 +53,19 @@ void TrimLineEnd(std::string_view& line) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
 }
 
+// The record beside `collect`; one that names another collect file (a moved job-results folder)
+// is not acted on.
+CKoError ReadRecord(const std::string& collect, CFlatCollectSplitRecord::SContent& content, bool& exists) {
+    const std::string path = FlatCollectFileSplit::RecordPath(collect);
+    CKoError e = CFlatCollectSplitRecord::Read(path, content, exists);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    if (exists && !content.collectFile.empty() && content.collectFile != collect)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                       "The split record [%s] is for collect file [%s]", path.c_str(),
+                                       content.collectFile.c_str());
+    return CKoError::Success();
+}
+
 long long CeilDiv(long long a, long long b) { return b > 0 ? (a + b - 1) / b : 0; }
 
 // Undoes a split whose record does not say "commit": the "_temp" file becomes the collect file
@@ -393,7 +406,7 @@ CKoError FlatCollectFileSplit::Recover(const std::string& collectFilePath, SReco
     out = SRecovery();
     CFlatCollectSplitRecord::SContent content;
     bool exists = false;
-    CKoError e = CFlatCollectSplitRecord::Read(RecordPath(collectFilePath), content, exists);
+    CKoError e = ReadRecord(collectFilePath, content, exists);
     if (e.IsError()) return e.Push(ZY_HERE);
     if (!exists) return CKoError::Success();
     if (content.committed) {
@@ -419,7 +432,7 @@ CKoError FlatCollectFileSplit::Recover(const std::string& collectFilePath, SReco
 CKoError FlatCollectFileSplit::Complete(const std::string& collectFilePath) {
     CFlatCollectSplitRecord::SContent content;
     bool exists = false;
-    CKoError e = CFlatCollectSplitRecord::Read(RecordPath(collectFilePath), content, exists);
+    CKoError e = ReadRecord(collectFilePath, content, exists);
     if (e.IsError()) return e.Push(ZY_HERE);
     if (!exists) return CKoError::Success();
     if (!content.committed)

@@ -22,6 +22,13 @@ bool TakeNumber(std::string_view& s, T& value, bool last) {
     return true;
 }
 
+// An escaped path as the record holds it; no path holds a NUL.
+bool DecodePath(std::string_view text, std::string& path) {
+    if (text.empty() || text.find('\0') != std::string_view::npos) return false;
+    path = decodeFileName(std::string(text).c_str());
+    return !path.empty() && path.find('\0') == std::string::npos;
+}
+
 bool TakeWord(std::string_view& s, std::string_view word) {
     if (s.substr(0, word.size()) != word) return false;
     s.remove_prefix(word.size());
@@ -108,12 +115,11 @@ CKoError CFlatCollectSplitRecord::Read(const std::string& recordPath, SContent& 
         ++lineNumber;
         if (out.committed) return damaged(lineNumber);  // nothing follows the commit
         if (lineNumber == 1) {
-            if (!TakeWord(line, kHeader)) return damaged(lineNumber);
-            out.collectFile = decodeFileName(std::string(line).c_str());
+            if (!TakeWord(line, kHeader) || !DecodePath(line, out.collectFile)) return damaged(lineNumber);
         } else if (TakeWord(line, "part ")) {
             int number = 0;
-            if (!TakeNumber(line, number, false) || line.empty()) return damaged(lineNumber);
-            std::string path = decodeFileName(std::string(line).c_str());
+            std::string path;
+            if (!TakeNumber(line, number, false) || !DecodePath(line, path)) return damaged(lineNumber);
             for (const auto& p : out.parts)
                 if (p.second == path) return damaged(lineNumber);  // a split never names a part twice
             out.parts.emplace_back(number, std::move(path));

@@ -252,6 +252,41 @@ TEST_F(FlatCollectFileSplitTest, UnusablePartNamesRollBack) {
     EXPECT_FALSE(Exists(FlatCollectFileSplit::TempPath(Collect())));
 }
 
+// A record that cannot be read, or that names another collect file, decides nothing: Recover,
+// Complete and Run fail and leave every file as it is.
+TEST_F(FlatCollectFileSplitTest, RecordsThatCannotBeTrustedChangeNothing) {
+    const std::string record = FlatCollectFileSplit::RecordPath(Collect());
+    const std::string head = "FlatCollectSplit 1 " + Collect() + "\n";
+    const std::string cases[] = {
+        "FlatCollectSplit 1 /elsewhere/Collect5.zyf\npart 5 /elsewhere/Collect5.zyf\n",  // a moved folder
+        head + "part 5 " + Collect() + "\ncommit 1\n",                                  // no "done"
+        head + "part 100 " + m_dir.Path() + "/Collect_100.zyf\ndone 100 1 1\ncommit 1\n",  // first part not the file
+        head + "part 5 " + Collect() + "\npart 6 " + Collect() + "\n",                   // a part twice
+        head + "part 5 " + Collect() + "\nsomething else\n",
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text);
+        WriteFile(Collect(), "/a|1\n/b|2\n");
+        WriteFile(FlatCollectFileSplit::TempPath(Collect()), "/c|3\n");
+        WriteFile(record, text);
+        FlatCollectFileSplit::SRecovery r;
+        EXPECT_TRUE(FXErrorUtil::IsWin32(FlatCollectFileSplit::Recover(Collect(), r), ZyWin32::ERROR_INVALID_DATA));
+        EXPECT_TRUE(FlatCollectFileSplit::Complete(Collect()).IsError());
+        m_split = std::make_unique<FlatCollectFileSplit>(Collect(), 5, 100, 2, 0, m_numbers, m_parts, m_callback);
+        EXPECT_TRUE(m_split->Run(2).IsError());
+        EXPECT_EQ(ReadFile(Collect()), "/a|1\n/b|2\n");
+        EXPECT_EQ(ReadFile(FlatCollectFileSplit::TempPath(Collect())), "/c|3\n");
+        EXPECT_EQ(ReadFile(record), text);
+    }
+    // A torn last line is a crash's: the split rolls back.
+    WriteFile(record, head + "part 5 " + Collect() + "\ndone 5 6 2\ncomm");
+    FlatCollectFileSplit::SRecovery r;
+    ASSERT_TRUE(FlatCollectFileSplit::Recover(Collect(), r).IsSuccess());
+    EXPECT_EQ(r.outcome, FlatCollectFileSplit::NOT_SPLIT);
+    EXPECT_EQ(ReadFile(Collect()), "/c|3\n");
+    EXPECT_FALSE(Exists(record));
+}
+
 // Every operation of a split fails in turn, once (a full disk) or for good (a crash). Afterwards,
 // with Recover run as the next job would, the files that a description would name (the parts
 // when Recover says SPLIT, else the collect file) hold every line exactly once.
