@@ -12,11 +12,14 @@ bool TakePrefix(std::string_view& s, std::string_view prefix) {
 
 // Plain decimal: digits only, no leading zero unless the number is 0, within 64 bits.
 bool ParseNumber(std::string_view s, uint64_t& value) {
-    if (s.empty() || (s.size() > 1 && s[0] == '0')) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    return ec == std::errc() && end == s.data() + s.size();
+    if (s.empty() || s.size() > 20 || (s.size() > 1 && s[0] == '0')) return false;
+    uint64_t v = 0;
+    for (char c : s) {
+        const unsigned digit = static_cast<unsigned char>(c) - '0';
+        if (digit > 9 || __builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, digit, &v)) return false;
+    }
+    value = v;
+    return true;
 }
 
 // Takes ":number" off the end of `s`.
@@ -42,16 +45,21 @@ bool CFlatCollectLine::Parse(std::string_view line, SFlatCollectLine& out) {
     if (bar == std::string_view::npos || !ParseNumber(line.substr(bar + 1), out.size)) return false;
     std::string_view rest = line.substr(0, bar);
 
-    if (TakePrefix(rest, kExtentMarker))
-        out.marker = SFlatCollectLine::EXTENT_QUALIFIED;
-    else if (TakePrefix(rest, kContainerAclMarker))
-        out.marker = SFlatCollectLine::CONTAINER_ACL;
-    out.rawDevice = TakePrefix(rest, kDevicePrefix);
-    out.appleDouble = TakePrefix(rest, kAppleDoublePrefix);
-    for (std::string_view start : {kAdHoc, kMigrationAssistant, kContentPush, kDeleted, kDeletedRecursive}) {
-        if (TakePrefix(rest, start)) {
-            out.startCharacters = start;
-            break;
+    // Most lines are a bare path: each prefix is looked for only after its first character.
+    if (!rest.empty() && rest[0] == '%') {
+        if (TakePrefix(rest, kExtentMarker))
+            out.marker = SFlatCollectLine::EXTENT_QUALIFIED;
+        else if (TakePrefix(rest, kContainerAclMarker))
+            out.marker = SFlatCollectLine::CONTAINER_ACL;
+    }
+    out.rawDevice = rest.size() > 2 && rest[2] == '/' && TakePrefix(rest, kDevicePrefix);
+    out.appleDouble = !rest.empty() && rest[0] == '-' && TakePrefix(rest, kAppleDoublePrefix);
+    if (!rest.empty() && rest[0] == '?') {
+        for (std::string_view start : {kAdHoc, kMigrationAssistant, kContentPush, kDeleted, kDeletedRecursive}) {
+            if (TakePrefix(rest, start)) {
+                out.startCharacters = start;
+                break;
+            }
         }
     }
     if (out.marker == SFlatCollectLine::EXTENT_QUALIFIED && !TakePrefix(rest, kFlagsEnd)) return false;

@@ -1,6 +1,8 @@
 #include "agent/KoBatchSort.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <queue>
@@ -15,56 +17,60 @@ namespace {
 
 constexpr size_t kMergeReadBuffer = 64 * 1024;
 
-// One run in memory: the lines' bytes back to back and a view of each.
+// One run in memory, in one block of the budget's size, allocated once and touched only as far as
+// it is filled: the lines' bytes from the front, an index entry per line from the back. No
+// reallocation ever doubles what is held.
 class CRun {
 public:
-    explicit CRun(size_t budget) : m_budget(budget) {}
+    // Offsets are 32-bit: a run holds less than 4 GiB.
+    explicit CRun(size_t budget) : m_budget(std::clamp<size_t>(budget, 2 * sizeof(Entry), UINT32_MAX)) {}
 
-    // False when the line does not fit; an empty run takes any line.
+    // False when the line does not fit (then the run is spilled and the line tried again; a line
+    // that does not fit an empty run is written as a run of its own).
     bool Add(std::string_view line) {
-        const size_t need = line.size() + sizeof(Entry);
-        if (!m_entries.empty() && m_used + need > m_budget) return false;
-        if (m_bytes.size() < m_bytesUsed + line.size()) {
-            // A first line larger than the budget gets an arena of its own size.
-            const size_t grown = std::min(std::max(m_bytes.size() * 2, size_t(64) << 10), m_budget);
-            m_bytes.resize(std::max(m_bytesUsed + line.size(), grown));
-        }
-        std::copy(line.begin(), line.end(), m_bytes.begin() + static_cast<std::ptrdiff_t>(m_bytesUsed));
-        m_entries.push_back(Entry{m_bytesUsed, line.size()});
-        m_bytesUsed += line.size();
-        m_used += need;
+        if (!m_arena) m_arena.reset(new char[m_budget]);
+        if (line.size() + sizeof(Entry) > Free()) return false;
+        std::memcpy(m_arena.get() + m_front, line.data(), line.size());
+        m_back -= sizeof(Entry);
+        Entry entry{static_cast<uint32_t>(m_front), static_cast<uint32_t>(line.size())};
+        std::memcpy(m_arena.get() + m_back, &entry, sizeof entry);
+        m_front += line.size();
         return true;
     }
-    bool Empty() const { return m_entries.empty(); }
+    bool Empty() const { return m_front == 0 && m_back == Capacity(); }
     void Sort() {
-        const char* base = m_bytes.data();
-        std::sort(m_entries.begin(), m_entries.end(), [base](const Entry& a, const Entry& b) {
+        const char* base = m_arena.get();
+        std::sort(Entries(), Entries() + Count(), [base](const Entry& a, const Entry& b) {
             return std::string_view(base + a.offset, a.size) < std::string_view(base + b.offset, b.size);
         });
     }
     CKoError WriteTo(FXBufferedWritableFile& out) const {
-        for (const Entry& e : m_entries) {
-            CKoError err = out.AppendLine(std::string_view(m_bytes.data() + e.offset, e.size));
+        const Entry* entries = Entries();
+        for (size_t i = 0; i < Count(); ++i) {
+            CKoError err = out.AppendLine(std::string_view(m_arena.get() + entries[i].offset, entries[i].size));
             if (err.IsError()) return err.Push(ZY_HERE);
         }
         return CKoError::Success();
     }
     void Clear() {
-        m_entries.clear();
-        m_bytesUsed = 0;
-        m_used = 0;
+        m_front = 0;
+        m_back = Capacity();
     }
 
 private:
     struct Entry {
-        size_t offset;
-        size_t size;
+        uint32_t offset;
+        uint32_t size;
     };
+    size_t Capacity() const { return m_budget - m_budget % alignof(Entry); }
+    size_t Free() const { return m_back - m_front; }
+    size_t Count() const { return (Capacity() - m_back) / sizeof(Entry); }
+    Entry* Entries() const { return reinterpret_cast<Entry*>(m_arena.get() + m_back); }
+
     size_t m_budget;
-    std::vector<char> m_bytes;
-    size_t m_bytesUsed = 0;
-    size_t m_used = 0;  // bytes and index, against the budget
-    std::vector<Entry> m_entries;
+    std::unique_ptr<char[]> m_arena;  // new char[] leaves the pages untouched
+    size_t m_front = 0;
+    size_t m_back = Capacity();
 };
 
 CKoError WriteFile(const CRun& run, const std::string& path, bool sync) {
@@ -173,9 +179,18 @@ CKoError KoBatchSort::Sort(const std::string& input, const std::string& output, 
             if (e.IsError()) return fail(e);
             if (!got) break;
             if (run->Add(line)) continue;
+            if (!run->Empty()) {
+                e = spill();
+                if (e.IsError()) return fail(e);
+                if (run->Add(line)) continue;
+            }
+            // Larger than the whole budget: a run of its own.
+            CRun single(line.size() + 16);
+            single.Add(line);
+            std::swap(*run, single);
             e = spill();
+            std::swap(*run, single);
             if (e.IsError()) return fail(e);
-            run->Add(line);
         }
     } catch (const std::bad_alloc&) {
         return fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "No memory for a sort run"));
