@@ -9,33 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "MemoryFile.h"
 #include "core/Env.h"
 #include "core/LineReader.h"
 #include "scan/collect/FlatCollectFileSplitCallback.h"
 #include "scan/collect/FlatCollectLine.h"
 
 namespace {
-
-class CMemoryFile : public FXSequentialFile {
-public:
-    CMemoryFile(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    CKoError Read(char* buffer, size_t n, size_t& got) override {
-        // Odd read sizes, so that lines straddle reads.
-        got = std::min({n, m_size - m_at, size_t(1) + (m_at * 7919) % 97});
-        std::memcpy(buffer, m_data + m_at, got);
-        m_at += got;
-        return CKoError::Success();
-    }
-    CKoError Skip(uint64_t n) override {
-        m_at += std::min<uint64_t>(n, m_size - m_at);
-        return CKoError::Success();
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_at = 0;
-};
 
 struct CDefaultCallback : IFlatCollectFileSplitCallback {
     std::string GetSplitFileName(int) override { return std::string(); }
@@ -44,7 +24,7 @@ struct CDefaultCallback : IFlatCollectFileSplitCallback {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FXLineReader reader(std::make_unique<CMemoryFile>(data, size), "fuzz", 64, 1024);
+    FXLineReader reader(std::make_unique<CFuzzMemoryFile>(data, size, 97), "fuzz", 64, 1024);
     CDefaultCallback callback;
     std::string again, lines;
     for (;;) {

@@ -9,32 +9,13 @@
 #include <set>
 #include <string>
 
+#include "MemoryFile.h"
 #include "core/Env.h"
 #include "scan/collect/FlatCollectFileSplit.h"
 
 namespace {
 
 const std::string kCollect = "/jr/Collect1.zyf";
-
-class CMemoryFile : public FXSequentialFile {
-public:
-    CMemoryFile(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    CKoError Read(char* buffer, size_t n, size_t& got) override {
-        got = std::min(n, m_size - m_at);
-        std::memcpy(buffer, m_data + m_at, got);
-        m_at += got;
-        return CKoError::Success();
-    }
-    CKoError Skip(uint64_t n) override {
-        m_at += std::min<uint64_t>(n, m_size - m_at);
-        return CKoError::Success();
-    }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_at = 0;
-};
 
 // Serves the record; every other file is missing, and changes succeed without doing anything.
 class CRecordEnv : public FXEnvWrapper {
@@ -44,7 +25,7 @@ public:
                                const FXOpenOptions&) override {
         if (path != FlatCollectFileSplit::RecordPath(kCollect))
             return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_FILE_NOT_FOUND, "missing");
-        out = std::make_unique<CMemoryFile>(m_data, m_size);
+        out = std::make_unique<CFuzzMemoryFile>(m_data, m_size);
         return CKoError::Success();
     }
     CKoError Stat(const std::string&, FXFileStat&, bool) override {

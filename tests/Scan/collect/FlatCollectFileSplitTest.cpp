@@ -10,25 +10,15 @@
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/FlatCollectFileSplit.h"
 #include "support/CountingFaultEnv.h"
+#include "support/Lines.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using testsupport::Lines;
 using testsupport::ReadFile;
 using testsupport::ScopedTempDir;
 using testsupport::WriteFile;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

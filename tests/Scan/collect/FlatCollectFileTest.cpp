@@ -14,10 +14,12 @@
 #include "scan/collect/UnixThreadFlatCollectFile.h"
 #include "scan/content/ProxyContentMapper.h"
 #include "support/CountingFaultEnv.h"
+#include "support/Lines.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using testsupport::Lines;
 using testsupport::ReadFile;
 using testsupport::ScopedTempDir;
 using testsupport::WriteFile;
@@ -35,16 +37,6 @@ std::shared_ptr<CItem> MakeItem(const std::string& path, EItemType type, long lo
 }
 std::shared_ptr<CItem> File(const std::string& path, long long size = 10) { return MakeItem(path, EItemType::File, size); }
 std::shared_ptr<CItem> Folder(const std::string& path) { return MakeItem(path, EItemType::Folder, 4096); }
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
 
 TEST(FlatCollectFile, UnixLineForEveryKindOfItem) {
     struct Case {

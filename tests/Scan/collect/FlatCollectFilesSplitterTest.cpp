@@ -9,23 +9,15 @@
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/FlatCollectFilesSplitter.h"
 #include "support/CountingFaultEnv.h"
+#include "support/Lines.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using testsupport::Lines;
 using testsupport::ReadFile;
 using testsupport::ScopedTempDir;
 using testsupport::WriteFile;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
 
 class FlatCollectFilesSplitterTest : public ::testing::Test {
 protected:

@@ -19,6 +19,7 @@
 #include "scan/collect/UnixThreadFlatCollectFile.h"
 #include "scan/dirchange/DirChange.h"
 #include "support/AsNobody.h"
+#include "support/Lines.h"
 #include "support/RandomTree.h"
 #include "support/TestSupport.h"
 
@@ -33,12 +34,7 @@ constexpr int64_t kPreviousStart = 1500000000;
 constexpr int64_t kNewTime = 1600000000;
 
 std::vector<std::string> SortedLines(const std::string& text) {
-    std::vector<std::string> out;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    std::vector<std::string> out = testsupport::Lines(text);
     std::sort(out.begin(), out.end());
     return out;
 }
