@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/BatchSort.h"
+#include "agent/KoBatchSort.h"
 #include "agent/Item.h"
 #include "agent/PlatformServices.h"
 #include "agent/VolumeInfo.h"
@@ -229,7 +229,7 @@ CKoError CATimePreserver::AppendAndSortMetaFiles(const std::string& guid, const 
     for (const std::string& old : {m_sourceFile, m_destinationFile}) env->RemoveFile(old).IgnoreError();
     CKoError e = AppendMetaFiles(m_sourceFile, files);
     if (e.IsError()) return e.Push(ZY_HERE);
-    e = ZyBatchSort::SortFile(m_sourceFile, sorted, m_sortWorkDir);
+    e = KoBatchSort().Sort(m_sourceFile, sorted, m_sortWorkDir);
     if (e.IsError()) {
         ZYLOG_ERROR("Unable to sort FSMeta Files");
         return e.Push(ZY_HERE, "Unable to sort FSMeta Files");

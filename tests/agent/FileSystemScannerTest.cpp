@@ -192,3 +192,191 @@ TEST(FileSystemScanner, ConsumersKeepTheirItemsAndStopAborts) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Several walkers.
+
+#include <mutex>
+#include <set>
+
+#include "support/AsNobody.h"
+#include "support/RandomTree.h"
+
+namespace {
+
+// Thread-safe: records every item and checks that each one's folder came before it.
+struct SharedRecorder : IScanItemCallback {
+    std::mutex mutex;
+    std::vector<std::string> paths;  // as Recorder writes them
+    std::vector<std::string> errors;
+    std::set<std::string> folders;
+    std::string root;
+    std::string prune;
+    size_t orphans = 0;  // items reported before their folder
+    CKoError OnItem(const std::shared_ptr<CItem>& item, bool& descend) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        const std::string& p = item->GetPath();
+        if (p != root && !folders.count(std::string(item->GetParentPath()))) ++orphans;
+        if (item->IsFolder()) folders.insert(p);
+        paths.push_back(p + (item->IsFolder() ? "/" : item->IsSymLink() ? "@" : ""));
+        if (p == prune) descend = false;
+        return CKoError::Success();
+    }
+    void OnScanError(const std::string& path, const CKoError&) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        errors.push_back(path);
+    }
+    std::vector<std::string> Sorted() const {
+        std::vector<std::string> v = paths;
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+};
+
+CFileSystemScanner::Options Threads(unsigned n, bool cross = false) {
+    CFileSystemScanner::Options o;
+    o.threads = n;
+    o.crossFileSystems = cross;
+    return o;
+}
+
+TEST(FileSystemScannerThreads, SameItemsAsOneThreadOnRandomTrees) {
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        ScopedTempDir dir;
+        std::mt19937 rng(seed);
+        testsupport::MakeRandomTree(dir.Path(), rng, 600, 1000000000);
+        Recorder one;
+        CFileSystemScanner single;
+        ASSERT_TRUE(single.Scan(dir.Path(), one).IsSuccess());
+        std::sort(one.paths.begin(), one.paths.end());
+        for (unsigned threads : {2u, 3u, 8u}) {
+            SCOPED_TRACE(std::to_string(seed) + " with " + std::to_string(threads) + " threads");
+            SharedRecorder many;
+            many.root = dir.Path();
+            CFileSystemScanner scanner(Threads(threads));
+            ASSERT_TRUE(scanner.Scan(dir.Path(), many).IsSuccess());
+            EXPECT_EQ(many.Sorted(), one.paths);
+            EXPECT_EQ(many.orphans, 0u);
+            EXPECT_TRUE(many.errors.empty());
+            EXPECT_EQ(scanner.Statistics().items, single.Statistics().items);
+            EXPECT_EQ(scanner.Statistics().folders, single.Statistics().folders);
+            EXPECT_EQ(scanner.Statistics().bytes, single.Statistics().bytes);
+        }
+    }
+}
+
+TEST(FileSystemScannerThreads, PruningLongPathsAndLinksAsWithOneThread) {
+    ScopedTempDir dir;
+    std::string root = dir / "root";
+    MakeDir(root);
+    MakeDir(root + "/b");
+    MakeDir(root + "/b/c");
+    WriteFile(root + "/b/c/f", "x");
+    WriteFile(root + "/a", "12345");
+    ASSERT_EQ(::symlink(root.c_str(), (root + "/loop").c_str()), 0);
+    std::string deep = root + "/deep";
+    MakeDir(deep);
+    int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string name(200, 'n');
+    for (int i = 0; i < 25; ++i) {
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ::close(::openat(fd, "leaf", O_WRONLY | O_CREAT, 0644));
+    ::close(fd);
+
+    SharedRecorder r;
+    r.root = root;
+    r.prune = root + "/b";
+    CFileSystemScanner scanner(Threads(3));
+    ASSERT_TRUE(scanner.Scan(root, r).IsSuccess());
+    std::vector<std::string> paths = r.Sorted();
+    EXPECT_EQ(paths.size(), 1u + 1 + 1 + 1 + 1 + 25 + 1);  // root, a, b, loop, deep, 25 levels, leaf
+    EXPECT_TRUE(std::count(paths.begin(), paths.end(), root + "/loop@"));
+    EXPECT_FALSE(std::count(paths.begin(), paths.end(), root + "/b/c/"));
+    EXPECT_GT(std::max_element(paths.begin(), paths.end(), [](auto& a, auto& b) { return a.size() < b.size(); })->size(),
+              5000u);
+    EXPECT_EQ(r.orphans, 0u);
+}
+
+TEST(FileSystemScannerThreads, UnreadableFoldersAreReportedAndTheOthersWalked) {
+    ScopedTempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    std::mt19937 rng(11);
+    testsupport::MakeRandomTree(dir.Path(), rng, 400, 1000000000);
+    std::vector<std::string> closed;
+    for (const char* n : {"/closed1", "/closed2"}) {
+        MakeDir(dir / n);
+        WriteFile(dir / n + "/secret", "");
+        ASSERT_EQ(::chmod((dir / n).c_str(), 0700), 0);
+        closed.push_back(dir.Path() + n);
+    }
+    for (unsigned threads : {1u, 4u}) {
+        SharedRecorder r;
+        r.root = dir.Path();
+        testsupport::RunAsNobody([&] {
+            CFileSystemScanner scanner(Threads(threads));
+            EXPECT_TRUE(scanner.Scan(dir.Path(), r).IsSuccess());
+            EXPECT_EQ(scanner.Statistics().errors, 2u);
+        });
+        std::sort(r.errors.begin(), r.errors.end());
+        EXPECT_EQ(r.errors, closed) << threads;
+        std::vector<std::string> paths = r.Sorted();
+        EXPECT_TRUE(std::count(paths.begin(), paths.end(), dir / "closed1/"));
+        EXPECT_FALSE(std::count(paths.begin(), paths.end(), dir / "closed1/secret"));
+        EXPECT_EQ(paths.size(), testsupport::SnapshotTree(dir.Path()).size() - 2);  // the secrets
+    }
+}
+
+TEST(FileSystemScannerThreads, StaysOnItsFileSystemUnlessAsked) {
+    ScopedTempDir dir;
+    std::string root = dir / "root";
+    MakeDir(root);
+    MakeDir(root + "/mnt");
+    MakeDir(root + "/x");
+    if (::mount("tmpfs", (root + "/mnt").c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "needs root";
+    WriteFile(root + "/mnt/inside", "");
+    SharedRecorder same, cross;
+    same.root = cross.root = root;
+    CFileSystemScanner staying(Threads(2)), crossing(Threads(2, true));
+    EXPECT_TRUE(staying.Scan(root, same).IsSuccess());
+    EXPECT_TRUE(crossing.Scan(root, cross).IsSuccess());
+    ::umount2((root + "/mnt").c_str(), MNT_DETACH);
+    EXPECT_EQ(same.Sorted(), (std::vector<std::string>{root + "/", root + "/mnt/", root + "/x/"}));
+    EXPECT_EQ(cross.Sorted(), (std::vector<std::string>{root + "/", root + "/mnt/", root + "/mnt/inside", root + "/x/"}));
+}
+
+// The first failure of the callback stops every walker and is what Scan returns; a stop request
+// is Win32 995.
+struct FailAfter : SharedRecorder {
+    std::atomic<int> left{0};
+    CFileSystemScanner* scanner = nullptr;
+    CKoError OnItem(const std::shared_ptr<CItem>& item, bool& descend) override {
+        const int n = --left;
+        if (n == 0 && scanner) scanner->RequestStop();
+        if (n == 0 && !scanner) return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GEN_FAILURE, "enough");
+        return SharedRecorder::OnItem(item, descend);
+    }
+};
+
+TEST(FileSystemScannerThreads, AFailureOrAStopEndsEveryWalker) {
+    ScopedTempDir dir;
+    std::mt19937 rng(5);
+    testsupport::MakeRandomTree(dir.Path(), rng, 1000, 1000000000);
+    for (bool stop : {false, true}) {
+        FailAfter r;
+        r.root = dir.Path();
+        r.left = 300;
+        CFileSystemScanner scanner(Threads(4));
+        if (stop) r.scanner = &scanner;
+        CKoError e = scanner.Scan(dir.Path(), r);
+        EXPECT_TRUE(FXErrorUtil::IsWin32(e, stop ? ZyWin32::ERROR_OPERATION_ABORTED : ZyWin32::ERROR_GEN_FAILURE))
+            << e.AsString();
+        // Walkers stop at their next item: at most one more item each.
+        EXPECT_LE(r.paths.size(), 300u + 4u);
+    }
+}
+
+}  // namespace

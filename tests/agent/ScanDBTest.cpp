@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "agent/BatchSort.h"
 #include "agent/ScanDB.h"
 #include "core/Env.h"
 #include "support/TestSupport.h"
@@ -50,25 +49,6 @@ TEST(ScanDB, RecordsLastOnlyWhenClosedAndCopiesWhole) {
     ASSERT_TRUE(FXEnv::Current()->GetChildren(dir / "b", left).IsSuccess());
     EXPECT_TRUE(left.empty());
     EXPECT_TRUE(db->Copy(dir / "missing", dir / "b").IsError());
-}
-
-TEST(BatchSort, SortsInRunsAndMerges) {
-    ScopedTempDir dir;
-    std::string input, expected;
-    std::vector<std::string> lines;
-    for (int i = 0; i < 5000; ++i) lines.push_back(std::to_string((i * 7919) % 5003) + "\t" + std::to_string(i));
-    for (const std::string& l : lines) input += l + "\n";
-    std::sort(lines.begin(), lines.end());
-    for (const std::string& l : lines) expected += l + "\n";
-    WriteFile(dir / "in", input);
-    ASSERT_TRUE(ZyBatchSort::SortFile(dir / "in", dir / "out", dir / "work", 4096).IsSuccess());
-    EXPECT_EQ(ReadFile(dir / "out"), expected);
-    std::vector<std::string> left;
-    ASSERT_TRUE(FXEnv::Current()->GetChildren(dir / "work", left).IsSuccess());
-    EXPECT_TRUE(left.empty());
-    WriteFile(dir / "empty", "");
-    ASSERT_TRUE(ZyBatchSort::SortFile(dir / "empty", dir / "out", dir / "work").IsSuccess());
-    EXPECT_EQ(ReadFile(dir / "out"), "");
 }
 
 }  // namespace

@@ -1,16 +1,16 @@
-// Stand-in for the agent's external batch sort: sorts the lines of a file of any size into
-// another file, in runs that fit a memory budget, merged at the end. Lines compare as bytes;
-// every output line ends with a line feed. All I/O goes through the file seam.
+// The agent's batch sorter: sorts the lines of a file too large for memory.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 #include "core/KoError.h"
 
-class ZyBatchSort {
+class IBatchSort {
 public:
-    // Run files go to `workDir` (created when missing) and are removed at the end.
-    static CKoError SortFile(const std::string& input, const std::string& output, const std::string& workDir,
-                             size_t memoryBytes = 64u << 20);
+    virtual ~IBatchSort() = default;
+    // Writes the lines of `input` to `output` (created, or replaced) in byte order, every line
+    // kept, duplicates and empty lines included, each ended by a line feed. Intermediate files go
+    // to `workDir` (created when missing, removed when left empty). `output` is synced before the
+    // call returns; on failure it is removed.
+    virtual CKoError Sort(const std::string& input, const std::string& output, const std::string& workDir) = 0;
 };

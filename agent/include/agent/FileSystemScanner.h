@@ -1,12 +1,16 @@
 // The agent's file-system scanner: walks content roots and drives the scan item by item.
 //
 // The walk never follows symbolic links and stays on the file system of its root unless told
-// otherwise. Each folder is opened relative to its parent (openat), each entry costs one fstatat,
-// and no path is resolved again from the root, so the walk is as cheap as the file system allows
-// and works below any path length. Names may hold any byte.
+// otherwise. Each folder is opened relative to its parent (openat), each entry costs one fstatat
+// (a folder one fstat more, to make sure the folder opened is the one examined), and no path is
+// resolved again from the root, so the walk is as cheap as the file system allows and works below
+// any path length. Names may hold any byte.
 //
-// Order: depth first; a folder is reported before its entries, entries in byte order of their
-// names (so two scans of an unchanged tree produce the same output).
+// With one thread (the default) the order is depth first: a folder is reported before its
+// entries, entries in byte order of their names (so two scans of an unchanged tree produce the
+// same output). With several threads the walkers share a stack of folders still to read; each
+// walker reads one folder at a time and reports its entries in a row, in byte order, so a folder
+// is still reported before its entries, but the folders of the walk interleave.
 #pragma once
 
 #include <atomic>
@@ -18,6 +22,8 @@
 #include "agent/Item.h"
 #include "core/KoError.h"
 
+// With several threads, OnItem and OnScanError are called from all walkers at once: the callback
+// must be thread-safe then (and so must the consumers).
 class IScanItemCallback {
 public:
     virtual ~IScanItemCallback() = default;
@@ -40,6 +46,8 @@ class CFileSystemScanner {
 public:
     struct Options {
         bool crossFileSystems = false;
+        // Walkers; 0 counts as 1. The calling thread is one of them.
+        unsigned threads = 1;
     };
 
     CFileSystemScanner() = default;
@@ -59,9 +67,17 @@ public:
 
 private:
     struct Frame;
-    CKoError Report(IScanItemCallback& callback, bool& descend);
-    void Count(const CItem& item);
-    void ScanError(IScanItemCallback& callback, const std::string& path, const CKoError& error);
+    struct SharedWalk;
+    class Walker;
+
+    // Reports the item in `slot` to the callback and the consumers, counting it in `statistics`.
+    CKoError Report(std::shared_ptr<CItem>& slot, SScanStatistics& statistics, IScanItemCallback& callback,
+                    bool& descend);
+    static void Count(const CItem& item, SScanStatistics& statistics);
+    static void ScanError(SScanStatistics& statistics, IScanItemCallback& callback, const std::string& path,
+                          const CKoError& error);
+    CKoError WalkOneThread(std::string& path, const struct stat& rootStat, IScanItemCallback& callback);
+    CKoError WalkThreads(const std::string& path, const struct stat& rootStat, IScanItemCallback& callback);
 
     Options m_options;
     std::vector<std::shared_ptr<CItemConsumer>> m_consumers;
