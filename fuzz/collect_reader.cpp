@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "CollectLine.h"
+#include "scan/job/CollectLine.h"
 #include "FuzzSupport.h"
 #include "core/PlatformInfo.h"
 #include "scan/Unix/CollectFileEncode.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "JobState.h"
+#include "scan/job/JobState.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "BackupJob.h"
+#include "scan/job/BackupJob.h"
 #include "FuzzSupport.h"
-#include "JobState.h"
-#include "ScanJob.h"
+#include "scan/job/JobState.h"
+#include "scan/job/ScanJob.h"
 #include "core/File.h"
 #include "core/Path.h"
 #include "core/StringUtil.h"

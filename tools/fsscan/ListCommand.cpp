@@ -1,12 +1,12 @@
-#include "ListCommand.h"
+#include "Commands.h"
 
 #include <cstdio>
 
-#include "CollectLine.h"
+#include "scan/job/CollectLine.h"
 #include "CommandLine.h"
-#include "ContentScope.h"
-#include "JobFileGuard.h"
-#include "JobState.h"
+#include "scan/job/ContentScope.h"
+#include "scan/job/JobFileGuard.h"
+#include "scan/job/JobState.h"
 #include "core/Path.h"
 #include "scan/collect/CollectFileReader.h"
 

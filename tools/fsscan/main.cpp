@@ -5,9 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "BackupJob.h"
-#include "ListCommand.h"
-#include "ScanJob.h"
+#include "Commands.h"
 #include "core/LogWriter.h"
 #include "scan/Version.h"
 

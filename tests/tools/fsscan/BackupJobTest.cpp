@@ -9,7 +9,7 @@
 #include <map>
 #include <random>
 
-#include "BackupJob.h"
+#include "scan/job/BackupJob.h"
 #include "FsScanTestSupport.h"
 #include "agent/FileSystemScanner.h"
 #include "support/TestSupport.h"

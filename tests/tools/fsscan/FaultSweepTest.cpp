@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <map>
 
-#include "BackupJob.h"
-#include "JobState.h"
-#include "ScanJob.h"
+#include "scan/job/BackupJob.h"
+#include "scan/job/JobState.h"
+#include "scan/job/ScanJob.h"
 #include "core/FaultInjectionEnv.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
 #include "support/TestSupport.h"

@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "JobState.h"
-#include "OutputFile.h"
-#include "ScanJob.h"
+#include "scan/job/JobState.h"
+#include "scan/job/OutputFile.h"
+#include "scan/job/ScanJob.h"
 #include "core/FaultInjectionEnv.h"
 #include "scan/dirchange/DirChange.h"
 #include "support/TestSupport.h"

@@ -17,10 +17,10 @@
 #include <random>
 #include <thread>
 
-#include "BackupJob.h"
+#include "scan/job/BackupJob.h"
 #include "FsScanTestSupport.h"
-#include "JobState.h"
-#include "Progress.h"
+#include "scan/job/JobState.h"
+#include "scan/job/Progress.h"
 #include "core/PathWalker.h"
 #include "core/Sync.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
@@ -505,7 +505,7 @@ TEST(FsScanSafety, TheJobLockLivesInTheResultsFolder) {
 // ---------------------------------------------------------------------------------------------
 
 TEST(FsScanBackupThreads, ProgressIsSharedByTheReaders) {
-    CProgress progress("done");
+    CProgress progress("done", true);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&progress] {

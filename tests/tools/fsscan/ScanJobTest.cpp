@@ -6,10 +6,10 @@
 
 #include <fstream>
 
-#include "CollectLine.h"
+#include "scan/job/CollectLine.h"
 #include "FsScanTestSupport.h"
-#include "JobState.h"
-#include "ScanJob.h"
+#include "scan/job/JobState.h"
+#include "scan/job/ScanJob.h"
 #include "core/File.h"
 #include "support/TestSupport.h"
 

@@ -23,6 +23,7 @@ struct SScanJobOptions {
     long long jobId = -1;  // -1: one more than the last job of the folder
     bool incremental = true;
     bool includeFiles = true;  // track files in the DirChange, not only folders
+    bool showProgress = false;  // a progress line on standard error when it is a terminal
     // Makes the job's DirChange; tests give one of their own (a plain CDirChange when empty).
     std::function<std::shared_ptr<CDirChange>()> newDirChange;
 };
@@ -49,6 +50,8 @@ public:
     // The start time recorded for a scan lies this far before the walk began: file systems stamp
     // changes with a coarse clock, so a change made just after the start may carry an earlier time.
     static constexpr int64_t kStartTimeMarginMicros = 2000000;
+    // The largest job id: ids are kept as signed 64-bit numbers with room for one more.
+    static constexpr long long kMaxJobId = (1ll << 62);
 
 private:
     struct Impl;
@@ -56,5 +59,3 @@ private:
     SScanJobSummary m_summary;
 };
 
-// "fsscan scan ...": parses the arguments, runs the job, prints the summary; the exit code.
-int RunScanCommand(int argc, char** argv);

@@ -1,9 +1,9 @@
-#include "Progress.h"
+#include "scan/job/Progress.h"
 
 #include <unistd.h>
 
-CProgress::CProgress(const char* verb)
-    : m_verb(verb), m_enabled(::isatty(STDERR_FILENO) == 1), m_start(std::chrono::steady_clock::now()),
+CProgress::CProgress(const char* verb, bool show)
+    : m_verb(verb), m_enabled(show && ::isatty(STDERR_FILENO) == 1), m_start(std::chrono::steady_clock::now()),
       m_lastShown(m_start) {}
 
 double CProgress::ElapsedSeconds() const {

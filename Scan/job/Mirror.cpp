@@ -1,4 +1,4 @@
-#include "Mirror.h"
+#include "scan/job/Mirror.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -1,4 +1,4 @@
-#include "ContentScope.h"
+#include "scan/job/ContentScope.h"
 
 #include "core/SafePath.h"
 

@@ -1,9 +1,9 @@
-#include "JobState.h"
+#include "scan/job/JobState.h"
 
 #include <memory>
 #include <stdexcept>
 
-#include "JobFileGuard.h"
+#include "scan/job/JobFileGuard.h"
 #include "core/Env.h"
 #include "core/File.h"
 #include "core/KoXml.h"

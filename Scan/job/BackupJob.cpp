@@ -1,4 +1,4 @@
-#include "BackupJob.h"
+#include "scan/job/BackupJob.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,13 +14,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "CollectLine.h"
-#include "CommandLine.h"
-#include "ContentScope.h"
-#include "JobFileGuard.h"
-#include "JobState.h"
-#include "Mirror.h"
-#include "Progress.h"
+#include "scan/job/CollectLine.h"
+#include "scan/job/ContentScope.h"
+#include "scan/job/JobFileGuard.h"
+#include "scan/job/JobState.h"
+#include "scan/job/Mirror.h"
+#include "scan/job/Progress.h"
 #include "agent/JobClient.h"
 #include "core/Env.h"
 #include "core/File.h"
@@ -35,7 +34,6 @@
 #include "scan/collect/CollectInfoManager.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
 #include "scan/jobstate/ScanErrorFileHandler.h"
-
 namespace {
 
 // The restart offset of a collect file that has been read to its end.
@@ -86,7 +84,8 @@ class CBackupRun {
 public:
     CBackupRun(const SBackupJobOptions& options, SBackupJobSummary& summary, const CScanJobState& state)
         : m_options(options), m_summary(summary), m_state(state), m_manager(kFinished, 0),
-          m_scanErrors(options.resultsDir), m_scope(state.lastScan.contentRoots, state.lastScan.formerRoots) {}
+          m_scanErrors(options.resultsDir), m_scope(state.lastScan.contentRoots, state.lastScan.formerRoots),
+          m_progress("done", options.showProgress) {}
 
     CKoError Run();
 
@@ -120,7 +119,6 @@ private:
     size_t m_pending = 0;                                       // collect files not yet read to their end
     std::vector<std::string> m_unreadableFolders;               // decoded rescan paths of the scan
     SMirrorCounters m_counters;
-    CProgress m_progress{"done"};
     std::atomic<uint64_t> m_lines{0};
     std::atomic<uint64_t> m_refusedNow{0};
 
@@ -129,6 +127,7 @@ private:
     CKoError m_failure;
     std::atomic<bool> m_failed{false};
     CContentScope m_scope;
+    CProgress m_progress;
 };
 
 void CBackupRun::Fail(CKoError error) {
@@ -583,32 +582,6 @@ CKoError CBackupRun::Run() {
     return CKoError::Success();
 }
 
-void PrintBackupHelp(FILE* out) {
-    std::fprintf(out,
-                 "usage: fsscan backup --results DIR --dest DEST [--streams N] [--checkpoint ITEMS]\n"
-                 "\n"
-                 "Reads the collect files of the last scan of DIR with N reader threads (default 1,\n"
-                 "no more than there are collect files) and keeps DEST a mirror of the scanned\n"
-                 "content: every item is copied to DEST + its path (content, mode and modification\n"
-                 "time), deleted items are removed, and after a full scan whatever the scan did not\n"
-                 "collect is removed. Nothing outside DEST is written and nothing outside the\n"
-                 "scanned content is read: links are never followed, and collect lines naming other\n"
-                 "paths are refused. Each reader records its place every ITEMS items (default 2000):\n"
-                 "a backup that stopped, however it stopped, continues from there when run again.\n"
-                 "Items that cannot be read and refused lines are raised as pending causes\n"
-                 "(DIR/PendingCauses.txt).\n"
-                 "Exit codes: 0 success, 1 finished with items it could not read or lines it\n"
-                 "refused, 2 failed.\n");
-}
-
-bool ParseCount(const std::string& text, unsigned& out) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 7) return false;
-    unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
-    if (v == 0 || v > 1000000) return false;
-    out = static_cast<unsigned>(v);
-    return true;
-}
-
 }  // namespace
 
 CKoError CBackupJob::Run() {
@@ -627,49 +600,4 @@ CKoError CBackupJob::Run() {
     e = run.Run();
     m_summary.seconds = static_cast<double>(CTimeStamp::Now().AsUnixMicroseconds() - start.AsUnixMicroseconds()) / 1e6;
     return e;
-}
-
-int RunBackupCommand(int argc, char** argv) {
-    CCommandLine cl;
-    if (!cl.Parse(argc, argv, {"--results", "--dest", "--streams", "--checkpoint"}, {"--help", "-h"})) {
-        std::fprintf(stderr, "fsscan backup: %s\n", cl.Error().c_str());
-        PrintBackupHelp(stderr);
-        return 2;
-    }
-    if (cl.Has("--help") || cl.Has("-h")) {
-        PrintBackupHelp(stdout);
-        return 0;
-    }
-    SBackupJobOptions options;
-    options.resultsDir = cl.Get("--results");
-    options.dest = cl.Get("--dest");
-    if (options.resultsDir.empty() || options.dest.empty() ||
-        (cl.Has("--streams") && !ParseCount(cl.Get("--streams"), options.streams)) ||
-        (cl.Has("--checkpoint") && !ParseCount(cl.Get("--checkpoint"), options.checkpointItems))) {
-        std::fprintf(stderr,
-                     "fsscan backup: --results and --dest are required; --streams and --checkpoint take a number from 1 "
-                     "to 1000000\n");
-        return 2;
-    }
-
-    CBackupJob job(options);
-    CKoError e = job.Run();
-    const SBackupJobSummary& s = job.Summary();
-    if (e.IsError()) {
-        std::fprintf(stderr, "fsscan: backup failed: %s\n", e.AsString().c_str());
-        return 2;
-    }
-    if (s.alreadyDone) {
-        std::printf("job %lld is already backed up\n", s.jobId);
-        return 0;
-    }
-    double rate = s.seconds > 0 ? static_cast<double>(s.bytes) / s.seconds / 1e6 : 0.0;
-    std::string problems;
-    if (s.unreadable) problems += ", " + Thousands(s.unreadable) + " items could not be read";
-    if (s.refused) problems += ", " + Thousands(s.refused) + " collect lines refused";
-    std::printf("backup of job %lld%s: %s files, %s folders, %s links, %s deleted, %s bytes, %.2f s, %.1f MB/s, %u streams%s\n",
-                s.jobId, s.restarted ? " (continued)" : "", Thousands(s.files).c_str(), Thousands(s.folders).c_str(),
-                Thousands(s.links + s.others).c_str(), Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(),
-                s.seconds, rate, s.threads, problems.c_str());
-    return (s.unreadable || s.refused) ? 1 : 0;
 }

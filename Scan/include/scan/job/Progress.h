@@ -11,7 +11,8 @@
 // Threads may share one: Update and Finish are safe to call from any number of them.
 class CProgress {
 public:
-    explicit CProgress(const char* verb);
+    // Shows nothing unless show is set and standard error is a terminal.
+    CProgress(const char* verb, bool show);
     // Cheap enough for every item: the clock is read once per 1,024 calls.
     void Update(uint64_t seen, uint64_t done) {
         if (((m_calls.fetch_add(1, std::memory_order_relaxed) + 1) & 1023) == 0 && m_enabled) Show(seen, done, false);

@@ -1,4 +1,4 @@
-#include "JobFileGuard.h"
+#include "scan/job/JobFileGuard.h"
 
 #include "core/Env.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "CollectLine.h"
+#include "scan/job/CollectLine.h"
 
 class CContentScope {
 public:

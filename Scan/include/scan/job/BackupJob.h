@@ -24,6 +24,7 @@ struct SBackupJobOptions {
     std::string dest;
     unsigned streams = 1;
     unsigned checkpointItems = 2000;  // items between restart-map updates
+    bool showProgress = false;  // a progress line on standard error when it is a terminal
 };
 
 struct SBackupJobSummary {
@@ -54,5 +55,3 @@ private:
     SBackupJobSummary m_summary;
 };
 
-// "fsscan backup ...": parses the arguments, runs the backup, prints the summary; the exit code.
-int RunBackupCommand(int argc, char** argv);

@@ -1,4 +1,4 @@
-#include "OutputFile.h"
+#include "scan/job/OutputFile.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ScanJob.h"
+#include "scan/job/ScanJob.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -9,10 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CommandLine.h"
-#include "JobState.h"
-#include "OutputFile.h"
-#include "Progress.h"
+#include "scan/job/JobState.h"
+#include "scan/job/OutputFile.h"
+#include "scan/job/Progress.h"
 #include "agent/FileSystemScanner.h"
 #include "core/Env.h"
 #include "core/File.h"
@@ -67,7 +66,6 @@ void OnInterrupt(int) {
 }
 
 // Job ids run from 1; the next one must still be a job id.
-constexpr long long kMaxJobId = (1ll << 62);
 
 CKoError RemoveLeftover(const std::string& path) {
     CKoError e = FXEnv::Current()->RemoveFile(path);
@@ -113,12 +111,13 @@ struct CScanJob::Impl : IScanItemCallback {
     std::shared_ptr<CDirChangePresence> presence;
     CStartCharacterCollectLineFormatter formatter;
     CFileSystemScanner scanner;
-    CProgress progress{"collected"};
+    CProgress progress;
     std::string escaped;
 
     Impl(SScanJobOptions o, SScanJobSummary& s)
         : options(std::move(o)), summary(s),
-          formatter(std::make_shared<CStartCharacterCommonInfo>(), '?', '?', '?', nullptr) {}
+          formatter(std::make_shared<CStartCharacterCommonInfo>(), '?', '?', '?', nullptr),
+          progress("collected", options.showProgress) {}
 
     CKoError ResolveRoots();
     CKoError Prepare();
@@ -181,7 +180,7 @@ CKoError CScanJob::Impl::ResolveRoots() {
 CKoError CScanJob::Impl::Prepare() {
     CKoError e = state.Load(options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
-    if (options.jobId < 0 && state.lastJobId >= kMaxJobId)
+    if (options.jobId < 0 && state.lastJobId >= CScanJob::kMaxJobId)
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "The last job id (%lld) leaves no next one; give --job",
                                        state.lastJobId);
     summary.jobId = options.jobId >= 0 ? options.jobId : state.lastJobId + 1;
@@ -590,74 +589,4 @@ CKoError CScanJob::Run() {
     m_summary.seconds = job.progress.ElapsedSeconds();
     if (e.IsError()) job.RemoveTemporaries();
     return e;
-}
-
-// -------------------------------------------------------------------------------------------------
-
-namespace {
-
-void PrintScanHelp(FILE* out) {
-    std::fprintf(out,
-                 "usage: fsscan scan --content PATH [--content PATH ...] --results DIR\n"
-                 "                   [--job ID] [--level full|incremental] [--folders-only]\n"
-                 "\n"
-                 "Scans the content and writes the job's collect file, deleted items and DirChange\n"
-                 "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
-                 "or changed since the previous scan of DIR; without a previous scan it runs full.\n"
-                 "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
-                 "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n");
-}
-
-}  // namespace
-
-int RunScanCommand(int argc, char** argv) {
-    CCommandLine cl;
-    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level"}, {"--folders-only", "--help", "-h"})) {
-        std::fprintf(stderr, "fsscan scan: %s\n", cl.Error().c_str());
-        PrintScanHelp(stderr);
-        return 2;
-    }
-    if (cl.Has("--help") || cl.Has("-h")) {
-        PrintScanHelp(stdout);
-        return 0;
-    }
-    SScanJobOptions options;
-    options.contents = cl.GetAll("--content");
-    options.resultsDir = cl.Get("--results");
-    std::string level = cl.Get("--level", "incremental");
-    if (options.contents.empty() || options.resultsDir.empty() || (level != "full" && level != "incremental")) {
-        std::fprintf(stderr, "fsscan scan: --content and --results are required; --level is full or incremental\n");
-        return 2;
-    }
-    options.incremental = level == "incremental";
-    options.includeFiles = !cl.Has("--folders-only");
-    if (cl.Has("--job")) {
-        const std::string text = cl.Get("--job");
-        errno = 0;
-        options.jobId = text.empty() || text.find_first_not_of("0123456789") != std::string::npos
-                            ? -1
-                            : std::strtoll(text.c_str(), nullptr, 10);
-        if (errno == ERANGE || options.jobId < 1 || options.jobId > kMaxJobId) {
-            std::fprintf(stderr, "fsscan scan: --job takes a job id, a number from 1 to %lld\n", kMaxJobId);
-            return 2;
-        }
-    }
-
-    CScanJob job(options);
-    CKoError e = job.Run();
-    const SScanJobSummary& s = job.Summary();
-    if (!s.fallbackReason.empty() && options.incremental)
-        std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
-    if (e.IsError()) {
-        std::fprintf(stderr, "fsscan: scan failed: %s\n", e.AsString().c_str());
-        std::fprintf(stderr, "fsscan: the job-results folder keeps the previous job's state\n");
-        return 2;
-    }
-    double rate = s.seconds > 0 ? static_cast<double>(s.seen) / s.seconds : 0.0;
-    std::printf("job %lld (%s): %s items seen, %s collected, %s deleted, %s bytes, %.2f s, %s items/s%s\n", s.jobId,
-                s.full ? "full" : "incremental", Thousands(s.seen).c_str(), Thousands(s.collected).c_str(),
-                Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(), s.seconds,
-                Thousands(static_cast<uint64_t>(rate)).c_str(),
-                s.scanErrors ? (", " + Thousands(s.scanErrors) + " scan errors").c_str() : "");
-    return s.scanErrors ? 1 : 0;
 }

@@ -1,4 +1,4 @@
-#include "CollectLine.h"
+#include "scan/job/CollectLine.h"
 
 #include "scan/Unix/CollectFileEncode.h"
 

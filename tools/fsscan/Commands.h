@@ -1,0 +1,8 @@
+// The subcommands of fsscan: each parses its arguments, runs its job with the library, prints the
+// summary and returns the exit code (0 success, 1 done with item errors, 2 failed).
+#pragma once
+
+int RunScanCommand(int argc, char** argv);
+int RunBackupCommand(int argc, char** argv);
+// "fsscan list --results DIR [-0]": prints the items of the last scan's collect files.
+int RunListCommand(int argc, char** argv);

@@ -1,0 +1,80 @@
+// "fsscan scan": the options, the job, the summary line.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "scan/job/JobState.h"
+#include "scan/job/Progress.h"
+#include "scan/job/ScanJob.h"
+
+namespace {
+
+void PrintScanHelp(FILE* out) {
+    std::fprintf(out,
+                 "usage: fsscan scan --content PATH [--content PATH ...] --results DIR\n"
+                 "                   [--job ID] [--level full|incremental] [--folders-only]\n"
+                 "\n"
+                 "Scans the content and writes the job's collect file, deleted items and DirChange\n"
+                 "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
+                 "or changed since the previous scan of DIR; without a previous scan it runs full.\n"
+                 "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
+                 "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n");
+}
+
+}  // namespace
+
+int RunScanCommand(int argc, char** argv) {
+    CCommandLine cl;
+    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level"}, {"--folders-only", "--help", "-h"})) {
+        std::fprintf(stderr, "fsscan scan: %s\n", cl.Error().c_str());
+        PrintScanHelp(stderr);
+        return 2;
+    }
+    if (cl.Has("--help") || cl.Has("-h")) {
+        PrintScanHelp(stdout);
+        return 0;
+    }
+    SScanJobOptions options;
+    options.contents = cl.GetAll("--content");
+    options.resultsDir = cl.Get("--results");
+    std::string level = cl.Get("--level", "incremental");
+    if (options.contents.empty() || options.resultsDir.empty() || (level != "full" && level != "incremental")) {
+        std::fprintf(stderr, "fsscan scan: --content and --results are required; --level is full or incremental\n");
+        return 2;
+    }
+    options.incremental = level == "incremental";
+    options.showProgress = true;
+    options.includeFiles = !cl.Has("--folders-only");
+    if (cl.Has("--job")) {
+        const std::string text = cl.Get("--job");
+        errno = 0;
+        options.jobId = text.empty() || text.find_first_not_of("0123456789") != std::string::npos
+                            ? -1
+                            : std::strtoll(text.c_str(), nullptr, 10);
+        if (errno == ERANGE || options.jobId < 1 || options.jobId > CScanJob::kMaxJobId) {
+            std::fprintf(stderr, "fsscan scan: --job takes a job id, a number from 1 to %lld\n", CScanJob::kMaxJobId);
+            return 2;
+        }
+    }
+
+    CScanJob job(options);
+    CKoError e = job.Run();
+    const SScanJobSummary& s = job.Summary();
+    if (!s.fallbackReason.empty() && options.incremental)
+        std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
+    if (e.IsError()) {
+        std::fprintf(stderr, "fsscan: scan failed: %s\n", e.AsString().c_str());
+        std::fprintf(stderr, "fsscan: the job-results folder keeps the previous job's state\n");
+        return 2;
+    }
+    double rate = s.seconds > 0 ? static_cast<double>(s.seen) / s.seconds : 0.0;
+    std::printf("job %lld (%s): %s items seen, %s collected, %s deleted, %s bytes, %.2f s, %s items/s%s\n", s.jobId,
+                s.full ? "full" : "incremental", Thousands(s.seen).c_str(), Thousands(s.collected).c_str(),
+                Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(), s.seconds,
+                Thousands(static_cast<uint64_t>(rate)).c_str(),
+                s.scanErrors ? (", " + Thousands(s.scanErrors) + " scan errors").c_str() : "");
+    return s.scanErrors ? 1 : 0;
+}
