@@ -225,6 +225,8 @@ CKoError CCompareContentContainers::CompareDatabases(CCompareContentContainersCa
     Run run(*m_container1, *m_container2, callback,
             m_configuration.GetBool(CConfigurationBag::kRecurseIntoDeletedFolders, true));
     CKoError e = run.Go();
+    m_container1->EndReading();
+    m_container2->EndReading();
     if (e.IsError())
         return e.Push(ZY_HERE, "Comparison of content containers failed, Container1=[%s], Container2=[%s]",
                       m_container1->GetName().c_str(), m_container2->GetName().c_str());

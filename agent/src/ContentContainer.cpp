@@ -311,6 +311,11 @@ CKoError CContentContainer::NextFile(SContentContainerFile& file, bool& found) {
     return CKoError::Success();
 }
 
+void CContentContainer::EndReading() {
+    if (m_folders && m_folders->IsPrepared()) m_folders->Reset();
+    if (m_files && m_files->IsPrepared()) m_files->Reset();
+}
+
 uint64_t CContentContainer::Count(const char* sql) {
     if (RequireOpen(ZY_HERE).IsError()) return 0;
     CSQLiteStatement statement;

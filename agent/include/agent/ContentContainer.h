@@ -100,6 +100,8 @@ public:
     CKoError NextFolder(SContentContainerFolder& folder, bool& found);
     CKoError StartFiles(int64_t folderId);
     CKoError NextFile(SContentContainerFile& file, bool& found);
+    // Ends a reading walk (it holds the database's read lock until then).
+    void EndReading();
 
     uint64_t GetFolderCount();
     uint64_t GetFileCount();
