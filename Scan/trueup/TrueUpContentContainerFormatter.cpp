@@ -18,10 +18,14 @@ CKoError CTrueUpContentContainerFormatter::CreateMetadata(const CTrueUpDirChange
 
 namespace {
 
-CKoError FindOrAppend(CKoXNode& parent, const char* name, CKoXNodePtr& child) {
-    child = parent.GetNode(name);
-    if (child && child->Exists()) return CKoError::Success();
-    return parent.AppendNode(name, child);
+// `parent` is held by value: the caller may pass the pointer that receives the child.
+CKoError FindOrAppend(CKoXNodePtr parent, const char* name, CKoXNodePtr& child) {
+    CKoXNodePtr found = parent->GetNode(name);
+    if (found && found->Exists()) {
+        child = std::move(found);
+        return CKoError::Success();
+    }
+    return parent->AppendNode(name, child);
 }
 
 }  // namespace
@@ -37,9 +41,9 @@ CKoError CTrueUpContentContainerFormatter::UpdateMetadataStateCollect(const std:
     if (!metadata || !metadata->Exists())
         e = document.AppendNode("Metadata", metadata);
     else if (metadata->GetName() != "Metadata")
-        e = FindOrAppend(*metadata, "Metadata", metadata);
+        e = FindOrAppend(metadata, "Metadata", metadata);
     CKoXNodePtr state;
-    if (e.IsSuccess()) e = FindOrAppend(*metadata, "State", state);
+    if (e.IsSuccess()) e = FindOrAppend(metadata, "State", state);
     if (e.IsSuccess()) e = state->SetAttributeBOOL("Collect", true);
     if (e.IsSuccess()) e = state->SetAttributeBOOL("AddedLater", true);
     if (e.IsSuccess()) e = document.SaveAsString(out, CKoXDocument::FORMAT_NO_DECLARATION | CKoXDocument::FORMAT_COMPACT);
