@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "core/Env.h"
 #include "core/Path.h"
 
 namespace {
@@ -38,15 +39,33 @@ CKoError ZyNamedMutex::lock(long timeoutMs) {
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "Mutex already held, Name=[%s]",
                                        m_name.c_str());
     std::string folder = LockFolder();
-    CKoError e = FXFile::CreateFoldersIteratively(folder, 01777);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create lock folder, Name=[%s]", m_name.c_str());
-    // Shared by every user, whatever the creator's umask; only the owner can change it.
-    ::chmod(folder.c_str(), 01777);
-    std::string path = FXPath::Join(folder, SafeFileName(m_name) + ".lock");
+    // Made private, then opened to everyone through its descriptor; an existing folder is used as
+    // it is (changing it through its name could follow a link planted there).
+    bool made = ::mkdir(folder.c_str(), 0700) == 0;
+    if (!made && errno == ENOENT) {
+        std::string parent, leaf;
+        if (FXPath::SplitParentPath(folder, parent, leaf).IsSuccess() && FXFile::CreateFoldersIteratively(parent, 0755).IsSuccess())
+            made = ::mkdir(folder.c_str(), 0700) == 0;
+    }
+    FXFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir.IsOpen())
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot open lock folder, Folder=[%s], Name=[%s]", folder.c_str(),
+                                       m_name.c_str());
+    if (made) ::fchmod(dir.Get(), 01777);
+    std::string file = SafeFileName(m_name) + ".lock";
+    if (file.size() > 255) file = file.substr(file.size() - 255);
     // flock needs no write access, so any user can take a lock file another user created.
-    e = FXFile::ZYCreateFile(path, O_RDONLY | O_CREAT, 0666, m_fd);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot open lock file, Name=[%s]", m_name.c_str());
-    ::fchmod(m_fd.Get(), 0666);
+    int fd = ::openat(dir.Get(), file.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot open lock file, Folder=[%s], Name=[%s]", folder.c_str(),
+                                       m_name.c_str());
+    m_fd.Reset(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_fd.Reset();
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Lock file is not a regular file, Name=[%s]",
+                                       m_name.c_str());
+    }
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     auto pause = std::chrono::milliseconds(1);
@@ -78,3 +97,33 @@ CKoError ZyNamedMutex::unlock() {
     m_fd.Reset();
     return CKoError::Success();
 }
+
+// ---------------------------------------------------------------------------------------------
+
+FXFolderLock::FXFolderLock() = default;
+FXFolderLock::~FXFolderLock() = default;
+
+CKoError FXFolderLock::LockFileName(const std::string& folder, std::string& name) {
+    FXFileStat st;
+    CKoError e = FXEnv::Current()->Stat(folder, st, true);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot examine the folder to lock, Folder=[%s]", folder.c_str());
+    if (!st.IsDirectory())
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_PATH_NOT_FOUND, "Not a folder, Folder=[%s]", folder.c_str());
+    name = ".fsscan-" + std::to_string(static_cast<unsigned long long>(st.device)) + "-" +
+           std::to_string(static_cast<unsigned long long>(st.inode)) + ".lock";
+    return CKoError::Success();
+}
+
+CKoError FXFolderLock::Lock(const std::string& folder) {
+    if (m_lock)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "Lock already held, Folder=[%s]",
+                                       folder.c_str());
+    std::string name;
+    CKoError e = LockFileName(folder, name);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = FXEnv::Current()->LockFile(FXPath::Join(folder, name), m_lock);
+    if (e.IsError()) return e.Push(ZY_HERE, "Folder=[%s]", folder.c_str());
+    return CKoError::Success();
+}
+
+void FXFolderLock::Unlock() { m_lock.reset(); }

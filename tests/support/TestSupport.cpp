@@ -1,6 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +40,19 @@ void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool DropFileAccessOverride() {
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno != EINVAL) return false;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    const uint32_t keep = ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    data[0].effective &= keep;
+    data[0].permitted &= keep;
+    data[0].inheritable &= keep;
+    return ::syscall(SYS_capset, &header, data) == 0;
 }
 
 int Shell(const std::string& command) {

@@ -33,6 +33,13 @@ void RemoveTree(const std::string& path);
 // Runs a shell command; returns its exit status (-1 when it could not run).
 int Shell(const std::string& command);
 
+// For a forked child that must meet permission checks as an ordinary user would: drops
+// CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH (from the bounding set too, so that a program it
+// executes does not get them back) and stays uid 0, so it can still reach wherever the test's
+// files and binaries lie. Files it must fail to read are made mode 0 (even their owner is refused
+// then). False when the capabilities could not be dropped.
+bool DropFileAccessOverride();
+
 // A stdio stream into memory whose Nth write (1-based) and every later one fail with `err`;
 // writes before it land in *sink. Made with fopencookie so the library's own fwrite path sees
 // a real failure. Buffering is off, so each fwrite is one write.

@@ -1,24 +1,35 @@
 #include "BackupJob.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <set>
+#include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "CollectLine.h"
 #include "CommandLine.h"
+#include "ContentScope.h"
+#include "JobFileGuard.h"
 #include "JobState.h"
 #include "Mirror.h"
 #include "Progress.h"
 #include "agent/JobClient.h"
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
 #include "core/Path.h"
+#include "core/SafePath.h"
 #include "core/Sync.h"
 #include "core/TimeStamp.h"
+#include "scan/Unix/CollectFileEncode.h"
 #include "scan/collect/CollectFileReader.h"
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/CollectInfoManager.h"
@@ -31,52 +42,93 @@ namespace {
 constexpr int64_t kFinished = -999;
 // The job status an unreadable item implies: the job completes, with errors.
 constexpr uint32_t kCompletedWithErrors = 14;
+// Refused lines named on standard error; the rest are only counted (and recorded).
+constexpr uint64_t kRefusalsShown = 20;
 
-// Counts what it raises, so that the summary can say how many pending causes there were.
+// Counts what it raises by message, so that the summary can say how many of each there were.
 class CCountingJobClient : public ZYFileBkpJobClient {
 public:
     using ZYFileBkpJobClient::ZYFileBkpJobClient;
-    uint64_t raised = 0;
+    uint64_t unreadable = 0, refused = 0;
 
 protected:
     CKoError RaisePendingCause(const ZYPendingCause& cause) override {
-        ++raised;
-        return ZYFileBkpJobClient::RaisePendingCause(cause);
+        CKoError e = ZYFileBkpJobClient::RaisePendingCause(cause);
+        if (e.IsSuccess()) ++(cause.messageId == CBackupJob::kLineRefusedMessageId ? refused : unreadable);
+        return e;
     }
+};
+
+// The arguments of a scan-error record are separated by "|": a path keeps its own "|" (and the
+// "%" that escapes it) escaped, as collect files write them.
+std::string EscapeArgument(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '%')
+            out += "%25";
+        else if (c == '|')
+            out += "%7C";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// One folder of a full job's last pass: the names the job collected in it.
+struct SOpenFolder {
+    std::string path;
+    bool sweep = true;  // false below a folder the scan could not read: what it held is kept
+    std::unordered_set<std::string> names;
 };
 
 class CBackupRun {
 public:
-    CBackupRun(const SBackupJobOptions& options, SBackupJobSummary& summary)
-        : m_options(options), m_summary(summary), m_mirror(options.dest), m_manager(kFinished, 0),
-          m_scanErrors(options.resultsDir) {}
+    CBackupRun(const SBackupJobOptions& options, SBackupJobSummary& summary, const CScanJobState& state)
+        : m_options(options), m_summary(summary), m_state(state), m_manager(kFinished, 0),
+          m_scanErrors(options.resultsDir), m_scope(state.lastScan.contentRoots, state.lastScan.formerRoots) {}
 
     CKoError Run();
 
 private:
-    CKoError Prepare(CScanJobState& state);
+    CKoError CheckDestination(std::string& realDest);
+    CKoError Prepare();
+    CKoError PrepareScanErrorFile();
+    CKoError LoadCollects();
+    CKoError LoadRestartOffsets();
+    CKoError StartReaders();
     void Reader();
-    CKoError ReadCollect(const CollectFileInfo& info);
-    CKoError Apply(const SCollectLine& line);
+    CKoError ReadCollect(const CollectFileInfo& info, CMirror::CCursor& cursor);
+    CKoError Apply(const SCollectLine& line, CMirror::CCursor& cursor);
+    CKoError Refuse(const std::string& collect, long long offset, const std::string& text, const char* why);
     CKoError RecordUnreadable(const std::string& path, const std::string& reason);
-    CKoError SetFolderAttributes();
+    CKoError FinalPass();
+    CKoError FinalPassOf(const std::string& collect, CMirror::CCursor& cursor);
+    CKoError CloseFolder(SOpenFolder& folder, CMirror::CCursor& cursor);
+    bool IsBelowUnreadable(const std::string& path) const;
     CKoError RaiseScanErrors();
     void Fail(CKoError error);
 
     const SBackupJobOptions& m_options;
     SBackupJobSummary& m_summary;
+    CScanJobState m_state;
     CMirror m_mirror;
     CRestartMapFileHandler m_restartMap;
     CollectInfoManager m_manager;
     std::vector<std::string> m_collects;
+    std::unordered_map<std::string, uint64_t> m_collectSizes;  // by path
+    size_t m_pending = 0;                                       // collect files not yet read to their end
+    std::vector<std::string> m_unreadableFolders;               // decoded rescan paths of the scan
     SMirrorCounters m_counters;
     CProgress m_progress{"done"};
     std::atomic<uint64_t> m_lines{0};
+    std::atomic<uint64_t> m_refusedNow{0};
 
     std::mutex m_errorMutex;  // the scan-error file and the first failure
     CScanErrorFileHandler m_scanErrors;
     CKoError m_failure;
     std::atomic<bool> m_failed{false};
+    CContentScope m_scope;
 };
 
 void CBackupRun::Fail(CKoError error) {
@@ -84,43 +136,178 @@ void CBackupRun::Fail(CKoError error) {
     if (!m_failed.exchange(true)) m_failure = std::move(error);
 }
 
-CKoError CBackupRun::Prepare(CScanJobState& state) {
-    const SScanRecord& scan = state.lastScan;
-    m_summary.jobId = scan.jobId;
-    m_summary.restarted = state.backupJobId == scan.jobId;
-    if (!m_summary.restarted) {
-        // A new backup: earlier scan errors belong to an earlier job.
-        FXFile::RemoveFile(m_scanErrors.GetFilePath()).IgnoreError();
-        state.backupJobId = scan.jobId;
-        state.backupDone = false;
-        CKoError e = state.Save(m_options.resultsDir);
-        if (e.IsError()) return e.Push(ZY_HERE);
+CKoError CBackupRun::CheckDestination(std::string& realDest) {
+    CKoError e = FXSafePath::RealPathToBe(m_options.dest, realDest);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot resolve the destination, Folder=[%s]", m_options.dest.c_str());
+    auto refuse = [&](const char* why, const std::string& other) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS, "The destination %s, Destination=[%s], RealPath=[%s]%s",
+                                       why, m_options.dest.c_str(), realDest.c_str(), other.c_str());
+    };
+    if (realDest == "/") return refuse("cannot be /", "");
+    for (const auto* list : {&m_scope.Roots(), &m_scope.FormerRoots()}) {
+        for (const std::string& root : *list) {
+            if (FXSafePath::IsAtOrBelow(root, realDest)) return refuse("lies inside the content", ", Content=[" + root + "]");
+            if (FXSafePath::IsAtOrBelow(realDest, root)) return refuse("holds the content", ", Content=[" + root + "]");
+        }
     }
-    CKoError e = m_restartMap.Init(m_options.resultsDir, scan.full, !m_summary.restarted);
-    if (e.IsError() && m_summary.restarted) {
-        ZYLOG(1, "No collect map to restart from; reading every collect file from its start");
-        e = m_restartMap.Init(m_options.resultsDir, scan.full, true);
-    }
-    if (e.IsError()) return e.Push(ZY_HERE);
+    if (FXSafePath::IsAtOrBelow(realDest, m_options.resultsDir) || FXSafePath::IsAtOrBelow(m_options.resultsDir, realDest))
+        return refuse("and the job-results folder lie one inside the other", ", Results=[" + m_options.resultsDir + "]");
+    e = FXFile::CreateFoldersIteratively(realDest);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the destination, Folder=[%s]", realDest.c_str());
+    return CKoError::Success();
+}
 
+// A scan-error file always starts with its version line: a new one is written whole before any
+// record, and one left without it (a backup killed as it created the file) gets it back, with
+// the records it holds.
+CKoError CBackupRun::PrepareScanErrorFile() {
+    const std::string& path = m_scanErrors.GetFilePath();
+    FXEnv* env = FXEnv::Current();
+    std::unique_ptr<FXSequentialFile> in;
+    CKoError e = env->NewSequentialFile(path, in);
+    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) return FXDurableReplace::WriteWhole(path, "1\r\n");
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the scan-error file");
+    char head[3];
+    size_t got = 0;
+    e = in->Read(head, sizeof head, got);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the scan-error file");
+    if (got == 3 && std::memcmp(head, "1\r\n", 3) == 0) return CKoError::Success();
+
+    std::fprintf(stderr, "fsscan: warning: the scan-error file had no version line; it is repaired\n");
+    FXDurableReplace replace(path);
+    e = replace.Open();
+    if (e.IsSuccess()) e = replace.Append("1\r\n");
+    // A record cut short is dropped by the reader; whole ones are kept.
+    std::vector<char> buffer(1 << 16);
+    for (std::string_view chunk(head, got); e.IsSuccess() && !chunk.empty();) {
+        e = replace.Append(chunk);
+        if (e.IsSuccess()) e = in->Read(buffer.data(), buffer.size(), got);
+        chunk = std::string_view(buffer.data(), e.IsSuccess() ? got : 0);
+    }
+    if (e.IsSuccess()) e = replace.Commit();
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot repair the scan-error file");
+    return CKoError::Success();
+}
+
+CKoError CBackupRun::LoadCollects() {
+    const SScanRecord& scan = m_state.lastScan;
+    const std::string descriptionPath = FXPath::Join(m_options.resultsDir, scan.collectInfoFile);
+    bool exists = false;
+    CKoError e = CJobFileGuard::RequireRegular(descriptionPath, CJobFileGuard::kMaxDocumentSize, exists);
+    if (e.IsSuccess() && !exists)
+        e = FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_FILE_NOT_FOUND, "FileName=[%s]", descriptionPath.c_str());
     std::shared_ptr<CCollectFilesInfo> description;
-    e = CCollectFilesInfo::CreateCollectFileInfo(description);
-    if (e.IsSuccess()) e = description->LoadFromFile(FXPath::Join(m_options.resultsDir, scan.collectInfoFile));
+    if (e.IsSuccess()) e = CCollectFilesInfo::CreateCollectFileInfo(description);
+    if (e.IsSuccess()) e = description->LoadFromFile(descriptionPath);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the collect-files description of job %lld", scan.jobId);
     FileScan::CollectInfo info;
     description->GetCollectInfo(info);
+
+    // Every collect the description names must be one the job state names, and is read from this
+    // job-results folder whatever folder the description gives.
+    std::vector<FileScan::Collect*> collects;
+    for (auto& disk : info.disks)
+        for (auto& volume : disk.volumes)
+            for (auto& collect : volume.collects) collects.push_back(&collect);
+    for (auto& component : info.components)
+        for (auto& collect : component.collects) collects.push_back(&collect);
+    std::set<std::string> seen;
+    for (FileScan::Collect* collect : collects) {
+        std::string folder, name;
+        FXPath::SplitParentPath(collect->path, folder, name).IgnoreError();
+        auto it = std::find(scan.collectFiles.begin(), scan.collectFiles.end(), name);
+        if (!FXSafePath::IsCleanName(name) || it == scan.collectFiles.end() || !seen.insert(name).second)
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                           "The collect-files description names a file that is not one of the job's collect files, "
+                                           "FileName=[%s], Description=[%s]",
+                                           collect->path.c_str(), descriptionPath.c_str());
+        collect->path = FXPath::Join(m_options.resultsDir, name);
+        size_t index = static_cast<size_t>(it - scan.collectFiles.begin());
+        uint64_t expected = index < scan.collectSizes.size() ? scan.collectSizes[index] : 0, size = 0;
+        e = CJobFileGuard::CheckCollectFile(collect->path, expected, size);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        m_collectSizes[collect->path] = size;
+    }
     if (!m_manager.PopulateFromCollectInfo(info, m_restartMap, "backup", m_collects))
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE, "Cannot register the collect files");
+    m_pending = m_collects.size();
+    return CKoError::Success();
+}
 
-    // Where the previous attempt got to.
+// Where the previous attempt got to. An offset that does not lie at a line start inside its
+// collect file means a damaged map: that file is read from its beginning.
+CKoError CBackupRun::LoadRestartOffsets() {
     std::vector<std::pair<unsigned, CRestartMapFileEntry>> entries;
-    e = m_restartMap.PopulateEntries(entries);
+    CKoError e = m_restartMap.PopulateEntries(entries);
     if (e.IsError()) return e.Push(ZY_HERE);
     for (const auto& [id, entry] : entries) {
+        const auto collectId = static_cast<int32_t>(id);
+        std::string name;
+        if (!m_manager.GetCollectFileNameById(collectId, name)) continue;
         int64_t offset = entry.GetRestartOffset();
-        if (offset == kFinished || offset > 0) m_manager.SetCollectFileStartIndexById(static_cast<int32_t>(id), offset);
+        if (offset == kFinished) {
+            m_manager.SetCollectFileStartIndexById(collectId, offset);
+            if (m_pending) --m_pending;
+            continue;
+        }
+        if (offset == -1 || offset == 0) continue;
+        uint64_t size = m_collectSizes[name];
+        bool atLineStart = offset > 0 && static_cast<uint64_t>(offset) <= size;
+        if (atLineStart) {
+            std::unique_ptr<FXRandomAccessFile> file;
+            char before = 0;
+            size_t got = 0;
+            e = FXEnv::Current()->NewRandomAccessFile(name, file);
+            if (e.IsSuccess()) e = file->Read(static_cast<uint64_t>(offset) - 1, &before, 1, got);
+            if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", name.c_str());
+            atLineStart = got == 1 && before == '\n';
+        }
+        if (!atLineStart) {
+            std::fprintf(stderr,
+                         "fsscan: warning: the collect map is damaged: restart offset %lld lies outside the lines of %s "
+                         "(%llu bytes); reading that file from its beginning\n",
+                         static_cast<long long>(offset), name.c_str(), static_cast<unsigned long long>(size));
+            e = m_restartMap.UpdateRestartOffset(id, -1);
+            if (e.IsError()) return e.Push(ZY_HERE);
+            continue;
+        }
+        m_manager.SetCollectFileStartIndexById(collectId, offset);
     }
-    e = m_restartMap.FlushToFile();
+    return CKoError::Success();
+}
+
+CKoError CBackupRun::Prepare() {
+    SScanRecord& scan = m_state.lastScan;
+    m_summary.jobId = scan.jobId;
+    m_summary.restarted = m_state.backupJobId == scan.jobId;
+    for (const std::string& r : scan.rescanPaths) m_unreadableFolders.push_back(decodeFileName(r.c_str()));
+
+    // Files this job creates or appends to: never through something planted in their place.
+    for (const char* name : {"ScanError.zyf", "PendingCauses.txt", "CollectMap_Tot.zyf", "CollectMap_lnc.zyf"}) {
+        CKoError e = CJobFileGuard::ClearIfNotRegular(FXPath::Join(m_options.resultsDir, name));
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
+    if (!m_summary.restarted) {
+        // A new backup: earlier scan errors belong to an earlier job.
+        CKoError e = FXEnv::Current()->RemoveFile(m_scanErrors.GetFilePath());
+        if (e.IsError() && !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) return e.Push(ZY_HERE);
+        m_state.backupJobId = scan.jobId;
+        m_state.backupDone = false;
+        e = m_state.Save(m_options.resultsDir);
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
+    CKoError e = PrepareScanErrorFile();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = m_restartMap.Init(m_options.resultsDir, scan.full, !m_summary.restarted);
+    if (e.IsError() && m_summary.restarted) {
+        std::fprintf(stderr, "fsscan: warning: the collect map cannot be read; reading every collect file from its start\n");
+        ZYLOG(1, "No collect map to restart from, error=%s", e.AsString().c_str());
+        e = m_restartMap.Init(m_options.resultsDir, scan.full, true);
+    }
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = LoadCollects();
+    if (e.IsSuccess()) e = LoadRestartOffsets();
+    if (e.IsSuccess()) e = m_restartMap.FlushToFile();
     if (e.IsError()) return e.Push(ZY_HERE);
     return CKoError::Success();
 }
@@ -129,7 +316,7 @@ CKoError CBackupRun::RecordUnreadable(const std::string& path, const std::string
     std::fprintf(stderr, "fsscan: cannot back up %s: %s\n", path.c_str(), reason.c_str());
     CScanErrorFileData data;
     data.messageId = CBackupJob::kItemUnreadableMessageId;
-    data.arguments = path + "|" + reason;
+    data.arguments = EscapeArgument(path) + "|" + EscapeArgument(reason);
     data.jobStatus = kCompletedWithErrors;
     std::lock_guard<std::mutex> lock(m_errorMutex);
     CKoError e = m_scanErrors.WriteMessage(data);
@@ -137,17 +324,35 @@ CKoError CBackupRun::RecordUnreadable(const std::string& path, const std::string
     return CKoError::Success();
 }
 
-CKoError CBackupRun::Apply(const SCollectLine& line) {
-    if (line.kind != ECollectLineKind::Item) return m_mirror.Remove(line.path, m_counters);
+CKoError CBackupRun::Refuse(const std::string& collect, long long offset, const std::string& text, const char* why) {
+    std::string shown;
+    escapeFileNameToPrint(text.substr(0, 512), shown);
+    if (++m_refusedNow <= kRefusalsShown)
+        std::fprintf(stderr, "fsscan: refused the line at offset %lld of %s: %s: %s\n", offset, collect.c_str(), why,
+                     shown.c_str());
+    ZYLOG_ERROR("Collect line refused, CollectFile=[%s], Offset=[%lld], Reason=[%s], Line=[%s]", collect.c_str(), offset,
+                why, shown.c_str());
+    CScanErrorFileData data;
+    data.messageId = CBackupJob::kLineRefusedMessageId;
+    data.arguments = EscapeArgument(collect) + "|" + std::to_string(offset) + "|" + EscapeArgument(why);
+    data.jobStatus = kCompletedWithErrors;
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    CKoError e = m_scanErrors.WriteMessage(data);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot record a refused line");
+    return CKoError::Success();
+}
+
+CKoError CBackupRun::Apply(const SCollectLine& line, CMirror::CCursor& cursor) {
+    if (line.kind != ECollectLineKind::Item) return m_mirror.Remove(cursor, line.path, m_counters);
     bool sourceError = false;
     std::string reason;
-    CKoError e = m_mirror.CopyItem(line.path, sourceError, reason, m_counters);
+    CKoError e = m_mirror.CopyItem(cursor, line.path, sourceError, reason, m_counters);
     if (e.IsError()) return e;
     if (sourceError) return RecordUnreadable(line.path, reason);
     return CKoError::Success();
 }
 
-CKoError CBackupRun::ReadCollect(const CollectFileInfo& info) {
+CKoError CBackupRun::ReadCollect(const CollectFileInfo& info, CMirror::CCursor& cursor) {
     const std::string& path = info.GetCollectName();
     const auto restartId = static_cast<unsigned>(info.GetCollectId());
     CCollectFileReader reader(path);
@@ -162,18 +367,27 @@ CKoError CBackupRun::ReadCollect(const CollectFileInfo& info) {
     }
     std::string name;
     SCollectLine line;
+    bool insideLongLine = false;  // the reader hands a line too long for it over in pieces
     for (uint64_t n = 1; !m_failed.load(std::memory_order_relaxed); ++n) {
         e = reader.GetNextLine(name);
         if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) return CKoError::Success();
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", path.c_str());
-        if (ParseCollectLine(name, line)) {
-            e = Apply(line);
-            if (e.IsError()) return e.Push(ZY_HERE);
+        const std::string& original = reader.GetCurrentOriginalLine();
+        const bool wholeLine = !original.empty() && original.back() == '\n';
+        if (insideLongLine || !wholeLine) {
+            // No path is that long: the line is refused, and none of its pieces is taken for a line.
+            if (!insideLongLine) e = Refuse(path, reader.GetCurrentItemPosition(), name, "the line is too long");
+            insideLongLine = !wholeLine;
+        } else if (!ParseCollectLine(name, line)) {
+            e = Refuse(path, reader.GetCurrentItemPosition(), name, "not an item or a deletion line");
+        } else if (const char* why = m_scope.Refusal(line)) {
+            e = Refuse(path, reader.GetCurrentItemPosition(), name, why);
         } else {
-            ZYLOG_ERROR("Not an item line, CollectFile=[%s], Offset=[%lld]", path.c_str(), reader.GetCurrentItemPosition());
+            e = Apply(line, cursor);
         }
+        if (e.IsError()) return e.Push(ZY_HERE);
         m_progress.Update(++m_lines, m_counters.files + m_counters.folders);
-        if (n % m_options.checkpointItems == 0) {
+        if (n % m_options.checkpointItems == 0 && !insideLongLine) {
             e = m_restartMap.UpdateRestartOffset(restartId, reader.GetCurrentPosition());
             if (e.IsSuccess()) e = m_restartMap.FlushToFile();
             if (e.IsError()) return e.Push(ZY_HERE, "Cannot record the restart offset");
@@ -183,11 +397,12 @@ CKoError CBackupRun::ReadCollect(const CollectFileInfo& info) {
 }
 
 void CBackupRun::Reader() {
+    CMirror::CCursor cursor;
     std::string last;
     CollectFileInfo info;
     while (!m_failed.load() &&
            m_manager.GetNextCollectToProcess(info, COLLECT_FILE_PROCESSING_CONTEXT_IN_THREAD_POOL, last)) {
-        CKoError e = ReadCollect(info);
+        CKoError e = ReadCollect(info, cursor);
         if (e.IsSuccess()) {
             m_manager.MarkCollectDone(info.GetCollectId());
             e = m_restartMap.UpdateRestartOffset(static_cast<unsigned>(info.GetCollectId()), kFinished);
@@ -201,73 +416,161 @@ void CBackupRun::Reader() {
     }
 }
 
-// Folder modes and times, once every entry is in place (adding an entry changes a folder's
-// time). Read again from the collect files so that it also happens after a restart.
-CKoError CBackupRun::SetFolderAttributes() {
-    std::string name, parent, leaf;
-    SCollectLine line;
-    for (const std::string& path : m_collects) {
-        CCollectFileReader reader(path);
-        reader.SetHasStartCharacters(false);
-        CKoError e = reader.OpenCollectFile();
+// As many readers as asked for, but no more than there are collect files to read; a thread
+// the system cannot start fails the job (the ones started finish first).
+CKoError CBackupRun::StartReaders() {
+    const size_t wanted = std::min<size_t>(m_options.streams, m_pending);
+    std::vector<std::thread> readers;
+    CKoError e;
+    try {
+        readers.reserve(wanted);
+        for (size_t i = 0; i < wanted; ++i) readers.emplace_back([this] { Reader(); });
+    } catch (const std::system_error& ex) {
+        e = FXErrorUtil::ErrorErrNo(ZY_HERE, ex.code().value(), "Cannot start reader thread %zu of %zu: %s", readers.size() + 1,
+                                    wanted, ex.what());
+    } catch (const std::bad_alloc&) {
+        e = FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Cannot start reader thread %zu of %zu",
+                                    readers.size() + 1, wanted);
+    }
+    if (e.IsError()) Fail(e);
+    m_summary.threads = static_cast<unsigned>(readers.size());
+    for (std::thread& t : readers) t.join();
+    return CKoError::Success();
+}
+
+bool CBackupRun::IsBelowUnreadable(const std::string& path) const {
+    for (const std::string& u : m_unreadableFolders)
+        if (FXSafePath::IsAtOrBelow(u, path)) return true;
+    return false;
+}
+
+CKoError CBackupRun::CloseFolder(SOpenFolder& folder, CMirror::CCursor& cursor) {
+    if (folder.sweep) {
+        CKoError e = m_mirror.Sweep(cursor, folder.path, folder.names, m_counters);
         if (e.IsError()) return e.Push(ZY_HERE);
-        for (;;) {
-            e = reader.GetNextLine(name);
-            if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) break;
+    }
+    return m_mirror.ApplyFolderAttributes(cursor, folder.path);
+}
+
+// After every reader is done: folder modes and times (adding an entry changes a folder's time),
+// and for a full job the removal from each collected folder of what the job did not collect.
+// Read again from the collect files so that it also happens after a restart. Collect files list
+// a walk in order (a folder before what it holds, names in order), so a folder is complete when
+// a line that does not lie below it comes; a file not in that order is not swept, and items of it
+// that come out of order are copied again, in case a sweep removed them.
+CKoError CBackupRun::FinalPassOf(const std::string& collect, CMirror::CCursor& cursor) {
+    CCollectFileReader reader(collect);
+    reader.SetHasStartCharacters(false);
+    CKoError e = reader.OpenCollectFile();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    std::string name, previous;
+    SCollectLine line;
+    std::vector<SOpenFolder> open;
+    bool sweeping = m_state.lastScan.full, recopy = false, insideLongLine = false;
+    for (;;) {
+        e = reader.GetNextLine(name);
+        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) break;
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", collect.c_str());
+        const std::string& original = reader.GetCurrentOriginalLine();
+        const bool wholeLine = !original.empty() && original.back() == '\n';
+        const bool skip = insideLongLine || !wholeLine;
+        insideLongLine = !wholeLine;
+        if (skip || !ParseCollectLine(name, line) || m_scope.Refusal(line)) continue;  // refused by the readers
+        const std::string& path = line.path;
+        if (line.kind != ECollectLineKind::Item) {
+            SCollectLine parent{ECollectLineKind::Item, true, std::string()};
+            std::string leaf;
+            if (FXPath::SplitParentPath(path, parent.path, leaf).IsSuccess() && !m_scope.Refusal(parent))
+                e = m_mirror.ApplyFolderAttributes(cursor, parent.path);
             if (e.IsError()) return e.Push(ZY_HERE);
-            if (!ParseCollectLine(name, line)) continue;
-            if (line.kind == ECollectLineKind::Item) {
-                if (line.folder) e = m_mirror.ApplyFolderAttributes(line.path);
-            } else if (FXPath::SplitParentPath(line.path, parent, leaf).IsSuccess()) {
-                e = m_mirror.ApplyFolderAttributes(parent);
-            }
+            continue;
+        }
+        if (sweeping && !previous.empty() && FXSafePath::CompareComponents(previous, path) >= 0) {
+            ZYLOG(1, "Collect file not in walk order: not swept, CollectFile=[%s], Path=[%s]", collect.c_str(), path.c_str());
+            sweeping = false;
+            recopy = true;
+            for (SOpenFolder& f : open) f.sweep = false;
+        }
+        previous = path;
+        if (recopy) {
+            e = Apply(line, cursor);
             if (e.IsError()) return e.Push(ZY_HERE);
         }
+        while (!open.empty() && (open.back().path == path || !FXSafePath::IsAtOrBelow(open.back().path, path))) {
+            e = CloseFolder(open.back(), cursor);
+            if (e.IsError()) return e.Push(ZY_HERE);
+            open.pop_back();
+        }
+        if (!open.empty()) {
+            // The name below the innermost open folder that leads to this item.
+            std::string_view below = FXSafePath::RelativeTo(open.back().path, path);
+            open.back().names.emplace(below.substr(0, below.find('/')));
+        }
+        if (line.folder && m_scope.RootOf(path)) {
+            open.push_back(SOpenFolder{path, sweeping && !IsBelowUnreadable(path), {}});
+        } else if (line.folder) {
+            e = m_mirror.ApplyFolderAttributes(cursor, path);
+            if (e.IsError()) return e.Push(ZY_HERE);
+        }
+    }
+    while (!open.empty()) {
+        e = CloseFolder(open.back(), cursor);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        open.pop_back();
+    }
+    return CKoError::Success();
+}
+
+CKoError CBackupRun::FinalPass() {
+    CMirror::CCursor cursor;
+    for (const std::string& path : m_collects) {
+        CKoError e = FinalPassOf(path, cursor);
+        if (e.IsError()) return e.Push(ZY_HERE);
     }
     return CKoError::Success();
 }
 
 CKoError CBackupRun::RaiseScanErrors() {
-    if (!FXFile::DoesFileExist(m_scanErrors.GetFilePath())) return CKoError::Success();
     CCountingJobClient client(m_options.resultsDir);
     ZYJobStatus status = 1;
     CKoError e = m_scanErrors.ReadAndSendScanErrorJPR(status, &client);
-    m_summary.unreadable = client.raised;
+    m_summary.unreadable = client.unreadable;
+    m_summary.refused = client.refused;
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot raise the scan errors");
     return CKoError::Success();
 }
 
 CKoError CBackupRun::Run() {
-    CScanJobState state;
-    CKoError e = state.Load(m_options.resultsDir);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    if (!state.hasLastScan || state.lastScan.collectInfoFile.empty())
+    const SScanRecord& scan = m_state.lastScan;
+    if (!m_state.hasLastScan || scan.collectInfoFile.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_FILE_NOT_FOUND, "No scan has completed in %s",
                                        m_options.resultsDir.c_str());
-    if (state.backupJobId == state.lastScan.jobId && state.backupDone) {
-        m_summary.jobId = state.lastScan.jobId;
+    if (scan.contentRoots.empty())
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                       "The job state names no content roots (written by an older fsscan); run a scan first");
+    if (m_state.backupJobId == scan.jobId && m_state.backupDone) {
+        m_summary.jobId = scan.jobId;
         m_summary.alreadyDone = true;
         return CKoError::Success();
     }
-    if (state.backupJobId != 0 && state.backupJobId != state.lastScan.jobId && !state.backupDone)
-        std::fprintf(stderr, "fsscan: warning: the backup of job %lld never finished; %s may lack its changes\n",
-                     state.backupJobId, m_options.dest.c_str());
-    e = FXFile::CreateFoldersIteratively(m_options.dest);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the destination, Folder=[%s]", m_options.dest.c_str());
-    e = Prepare(state);
+    std::string realDest;
+    CKoError e = CheckDestination(realDest);
     if (e.IsError()) return e.Push(ZY_HERE);
-
-    std::vector<std::thread> readers;
-    for (unsigned i = 0; i < m_options.streams; ++i) readers.emplace_back([this] { Reader(); });
-    for (std::thread& t : readers) t.join();
+    if (m_state.backupJobId != 0 && m_state.backupJobId != scan.jobId && !m_state.backupDone)
+        std::fprintf(stderr, "fsscan: warning: the backup of job %lld never finished; %s may lack its changes\n",
+                     m_state.backupJobId, m_options.dest.c_str());
+    e = m_mirror.Open(realDest);
+    if (e.IsSuccess()) e = Prepare();
+    if (e.IsSuccess()) e = StartReaders();
     m_progress.Finish(m_lines, m_counters.files + m_counters.folders);
+    if (e.IsError()) return e.Push(ZY_HERE);
     if (m_failed) return m_failure.Push(ZY_HERE, "Backup stopped; run it again to continue");
 
-    e = SetFolderAttributes();
+    e = FinalPass();
     if (e.IsSuccess()) e = RaiseScanErrors();
     if (e.IsError()) return e.Push(ZY_HERE);
-    state.backupDone = true;
-    e = state.Save(m_options.resultsDir);
+    m_state.backupDone = true;
+    e = m_state.Save(m_options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
 
     m_summary.files = m_counters.files;
@@ -284,19 +587,24 @@ void PrintBackupHelp(FILE* out) {
     std::fprintf(out,
                  "usage: fsscan backup --results DIR --dest DEST [--streams N] [--checkpoint ITEMS]\n"
                  "\n"
-                 "Reads the collect files of the last scan of DIR with N reader threads (default 1)\n"
-                 "and keeps DEST a mirror of the scanned content: every item is copied to DEST +\n"
-                 "its path (content, mode and modification time), deleted items are removed.\n"
-                 "Each reader records its place every ITEMS items (default 2000): a backup that\n"
-                 "stopped, however it stopped, continues from there when run again. Items that\n"
-                 "cannot be read are raised as pending causes (DIR/PendingCauses.txt).\n"
-                 "Exit codes: 0 success, 1 finished with items it could not read, 2 failed.\n");
+                 "Reads the collect files of the last scan of DIR with N reader threads (default 1,\n"
+                 "no more than there are collect files) and keeps DEST a mirror of the scanned\n"
+                 "content: every item is copied to DEST + its path (content, mode and modification\n"
+                 "time), deleted items are removed, and after a full scan whatever the scan did not\n"
+                 "collect is removed. Nothing outside DEST is written and nothing outside the\n"
+                 "scanned content is read: links are never followed, and collect lines naming other\n"
+                 "paths are refused. Each reader records its place every ITEMS items (default 2000):\n"
+                 "a backup that stopped, however it stopped, continues from there when run again.\n"
+                 "Items that cannot be read and refused lines are raised as pending causes\n"
+                 "(DIR/PendingCauses.txt).\n"
+                 "Exit codes: 0 success, 1 finished with items it could not read or lines it\n"
+                 "refused, 2 failed.\n");
 }
 
 bool ParseCount(const std::string& text, unsigned& out) {
-    char* end = nullptr;
-    unsigned long v = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || v == 0 || v > 1000000) return false;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 7) return false;
+    unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
+    if (v == 0 || v > 1000000) return false;
     out = static_cast<unsigned>(v);
     return true;
 }
@@ -307,11 +615,15 @@ CKoError CBackupJob::Run() {
     CTimeStamp start = CTimeStamp::Now();
     CKoError e = FXPath::MakeRealPath(m_options.resultsDir, m_options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE, "No job-results folder");
-    ZyNamedMutex lock("fsscan" + m_options.resultsDir);
-    e = lock.lock(0);
-    if (e.IsError())
+    FXFolderLock lock;
+    e = lock.Lock(m_options.resultsDir);
+    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
         return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
-    CBackupRun run(m_options, m_summary);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
+    CScanJobState state;
+    e = state.Load(m_options.resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    CBackupRun run(m_options, m_summary, state);
     e = run.Run();
     m_summary.seconds = static_cast<double>(CTimeStamp::Now().AsUnixMicroseconds() - start.AsUnixMicroseconds()) / 1e6;
     return e;
@@ -334,12 +646,9 @@ int RunBackupCommand(int argc, char** argv) {
     if (options.resultsDir.empty() || options.dest.empty() ||
         (cl.Has("--streams") && !ParseCount(cl.Get("--streams"), options.streams)) ||
         (cl.Has("--checkpoint") && !ParseCount(cl.Get("--checkpoint"), options.checkpointItems))) {
-        std::fprintf(stderr, "fsscan backup: --results and --dest are required; --streams and --checkpoint take a positive number\n");
-        return 2;
-    }
-    FXPath::RemoveTrailingDelimiter(options.dest);
-    if (options.dest == "/") {
-        std::fprintf(stderr, "fsscan backup: the destination cannot be /\n");
+        std::fprintf(stderr,
+                     "fsscan backup: --results and --dest are required; --streams and --checkpoint take a number from 1 "
+                     "to 1000000\n");
         return 2;
     }
 
@@ -355,10 +664,12 @@ int RunBackupCommand(int argc, char** argv) {
         return 0;
     }
     double rate = s.seconds > 0 ? static_cast<double>(s.bytes) / s.seconds / 1e6 : 0.0;
+    std::string problems;
+    if (s.unreadable) problems += ", " + Thousands(s.unreadable) + " items could not be read";
+    if (s.refused) problems += ", " + Thousands(s.refused) + " collect lines refused";
     std::printf("backup of job %lld%s: %s files, %s folders, %s links, %s deleted, %s bytes, %.2f s, %.1f MB/s, %u streams%s\n",
                 s.jobId, s.restarted ? " (continued)" : "", Thousands(s.files).c_str(), Thousands(s.folders).c_str(),
                 Thousands(s.links + s.others).c_str(), Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(),
-                s.seconds, rate, options.streams,
-                s.unreadable ? (", " + Thousands(s.unreadable) + " items could not be read").c_str() : "");
-    return s.unreadable ? 1 : 0;
+                s.seconds, rate, s.threads, problems.c_str());
+    return (s.unreadable || s.refused) ? 1 : 0;
 }

@@ -6,6 +6,12 @@
 // thousand items and when a file is done, so a backup that stops for any reason (SIGKILL
 // included) continues where it was when run again. Items that cannot be read are recorded in
 // the scan-error file and raised as pending causes at the end.
+//
+// Job files are not trusted: a collect line whose path is not clean or lies outside the job's
+// content is refused (recorded like an unreadable item, never acted upon), a collect file that
+// is not as long as the scan wrote it or a description naming files outside the job-results
+// folder fails the job, and a restart offset outside its collect file restarts that file from
+// its beginning. Every file-system operation on DEST and the content is confined (see Mirror.h).
 #pragma once
 
 #include <cstdint>
@@ -24,8 +30,10 @@ struct SBackupJobSummary {
     long long jobId = 0;
     bool restarted = false;
     bool alreadyDone = false;
+    unsigned threads = 0;  // reader threads started: no more than collect files with work left
     uint64_t files = 0, folders = 0, links = 0, others = 0, bytes = 0, deleted = 0, vanished = 0;
     uint64_t unreadable = 0;  // items recorded in the scan-error file (this run and earlier ones)
+    uint64_t refused = 0;     // collect lines refused (this run and earlier ones)
     double seconds = 0;
 };
 
@@ -37,6 +45,9 @@ public:
 
     // The message id of a "cannot back up this item" record in the scan-error file.
     static constexpr uint32_t kItemUnreadableMessageId = 0x11000105;
+    // The message id of a "collect line refused" record: a line naming a path that is not clean
+    // or lies outside the job's content, or a line that cannot be read as an item.
+    static constexpr uint32_t kLineRefusedMessageId = 0x11000106;
 
 private:
     SBackupJobOptions m_options;

@@ -2,21 +2,28 @@
 
 #include <fcntl.h>
 
+#include "JobFileGuard.h"
 #include "core/File.h"
 #include "core/KoXml.h"
 #include "core/Path.h"
+#include "core/SafePath.h"
 #include "scan/Unix/CollectFileEncode.h"
 
 namespace {
+CKoError Validate(const CScanJobState& state);
+CKoError ReadPaths(const CKoXNodePtr& scan, const char* element, std::vector<std::string>& out);
 CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str()); }
 }  // namespace
 
 CKoError CScanJobState::Load(const std::string& resultsDir) {
     *this = CScanJobState();
     std::string path = FXPath::Join(resultsDir, kFileName);
-    if (!FXFile::DoesFileExist(path)) return CKoError::Success();
+    bool exists = false;
+    CKoError e = CJobFileGuard::RequireRegular(path, CJobFileGuard::kMaxDocumentSize, exists);
+    if (e.IsError()) return Fail(e, path);
+    if (!exists) return CKoError::Success();
     CKoXDocument doc;
-    CKoError e = doc.LoadFromFile(path);
+    e = doc.LoadFromFile(path);
     if (e.IsError()) return Fail(e, path);
     CKoXNodePtr root = doc.GetNode("FsScanState");
     if (!root->Exists()) return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "No FsScanState element"), path);
@@ -24,7 +31,10 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
     backupJobId = root->AttributeAsLONGLONG("BackupJobId");
     backupDone = root->AttributeAsBOOL("BackupDone");
     CKoXNodePtr scan = root->GetNode("LastScan");
-    if (!scan->Exists()) return CKoError::Success();
+    if (!scan->Exists()) {
+        if ((e = Validate(*this)).IsError()) return Fail(e, path);
+        return CKoError::Success();
+    }
 
     SScanRecord& r = lastScan;
     unsigned long long u = 0;
@@ -44,6 +54,7 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
         std::string name;
         if ((e = c->GetAttributeAsString("Name", name)).IsError()) return Fail(e, path);
         r.collectFiles.push_back(name);
+        r.collectSizes.push_back(c->AttributeAsULONGLONG("Size"));
     }
     std::vector<CKoXNodePtr> rescans;
     if ((e = scan->SelectNodes("Rescan", rescans)).IsError()) return Fail(e, path);
@@ -52,7 +63,10 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
         if ((e = node->GetAttributeAsString("Path", value)).IsError()) return Fail(e, path);
         r.rescanPaths.push_back(decodeFileName(value.c_str()));
     }
+    if ((e = ReadPaths(scan, "Root", r.contentRoots)).IsError() || (e = ReadPaths(scan, "FormerRoot", r.formerRoots)).IsError())
+        return Fail(e, path);
     hasLastScan = true;
+    if ((e = Validate(*this)).IsError()) return Fail(e, path);
     return CKoError::Success();
 }
 
@@ -74,9 +88,18 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
             (e = scan->SetAttributeULONGLONG("DirChangeSize", r.dirChangeSize)).IsSuccess() &&
             (e = scan->SetAttributeULONGLONG("DirChangeHash", r.dirChangeHash)).IsSuccess() &&
             (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess()) {
-            for (const std::string& name : r.collectFiles) {
-                if ((e = scan->AppendNode("Collect", node)).IsError() || (e = node->SetAttributeString("Name", name)).IsError())
-                    break;
+            for (size_t i = 0; e.IsSuccess() && i < r.collectFiles.size(); ++i) {
+                if ((e = scan->AppendNode("Collect", node)).IsSuccess() &&
+                    (e = node->SetAttributeString("Name", r.collectFiles[i])).IsSuccess() && i < r.collectSizes.size())
+                    e = node->SetAttributeULONGLONG("Size", r.collectSizes[i]);
+            }
+            for (size_t i = 0; e.IsSuccess() && i < r.contentRoots.size(); ++i) {
+                if ((e = scan->AppendNode("Root", node)).IsSuccess())
+                    e = node->SetAttributeString("Path", escapeFileName(r.contentRoots[i].c_str(), true));
+            }
+            for (size_t i = 0; e.IsSuccess() && i < r.formerRoots.size(); ++i) {
+                if ((e = scan->AppendNode("FormerRoot", node)).IsSuccess())
+                    e = node->SetAttributeString("Path", escapeFileName(r.formerRoots[i].c_str(), true));
             }
             // Paths may hold any byte; XML text must be UTF-8, so they are fully escaped.
             for (size_t i = 0; e.IsSuccess() && i < r.rescanPaths.size(); ++i) {
@@ -107,3 +130,40 @@ CKoError HashFile(const std::string& path, unsigned long long& size, unsigned lo
         for (size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<unsigned char>(buffer[i])) * 0x100000001b3ull;
     }
 }
+
+namespace {
+
+CKoError ReadPaths(const CKoXNodePtr& scan, const char* element, std::vector<std::string>& out) {
+    std::vector<CKoXNodePtr> nodes;
+    CKoError e = scan->SelectNodes(element, nodes);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    for (const auto& node : nodes) {
+        std::string value;
+        if ((e = node->GetAttributeAsString("Path", value)).IsError()) return e.Push(ZY_HERE);
+        out.push_back(decodeFileName(value.c_str()));
+    }
+    return CKoError::Success();
+}
+
+CKoError Damaged(const char* what) {
+    return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "%s", what);
+}
+
+// What a forged or damaged state must not get past: ids that cannot be counted on from, and
+// file names that would lead out of the job-results folder.
+CKoError Validate(const CScanJobState& state) {
+    if (state.lastJobId < 0 || state.backupJobId < 0) return Damaged("A job id is negative");
+    if (!state.hasLastScan) return CKoError::Success();
+    const SScanRecord& r = state.lastScan;
+    if (r.jobId < 0 || r.jobId > state.lastJobId) return Damaged("The last scan's job id is negative or past the last job id");
+    if (!FXSafePath::IsCleanName(r.dirChangeFile) || (!r.collectInfoFile.empty() && !FXSafePath::IsCleanName(r.collectInfoFile)))
+        return Damaged("A file name is not a plain name in the job-results folder");
+    for (const std::string& name : r.collectFiles)
+        if (!FXSafePath::IsCleanName(name)) return Damaged("A collect file name is not a plain name in the job-results folder");
+    for (const auto* list : {&r.contentRoots, &r.formerRoots})
+        for (const std::string& root : *list)
+            if (!FXSafePath::IsCleanAbsolute(root)) return Damaged("A content root is not a clean absolute path");
+    return CKoError::Success();
+}
+
+}  // namespace

@@ -19,17 +19,23 @@ struct SScanRecord {
     unsigned long long dirChangeSize = 0;
     unsigned long long dirChangeHash = 0;  // detects a DirChange file that was damaged or replaced
     std::vector<std::string> collectFiles;
+    std::vector<unsigned long long> collectSizes;  // bytes of each collect file as the scan closed it
     std::string collectInfoFile;  // the collect-files description, when one was written
     // Paths (as DirChange keys) the scan could not read: the next incremental job collects
     // everything below them, since nothing tells what changed there meanwhile.
     std::vector<std::string> rescanPaths;
+    // The real paths the job scanned, and the roots of the job before it that this one no longer
+    // has: the backup acts on nothing outside them (deletions may also lie below a former root).
+    std::vector<std::string> contentRoots;
+    std::vector<std::string> formerRoots;
 };
 
 class CScanJobState {
 public:
     static constexpr const char* kFileName = "FsScanState.xml";
 
-    // A folder without a state file gives an empty state.
+    // A folder without a state file gives an empty state. A state whose job ids are negative or
+    // whose file names are not plain names inside the folder is refused as damaged.
     CKoError Load(const std::string& resultsDir);
     CKoError Save(const std::string& resultsDir) const;
 

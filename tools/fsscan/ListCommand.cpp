@@ -4,6 +4,8 @@
 
 #include "CollectLine.h"
 #include "CommandLine.h"
+#include "ContentScope.h"
+#include "JobFileGuard.h"
 #include "JobState.h"
 #include "core/Path.h"
 #include "scan/collect/CollectFileReader.h"
@@ -19,18 +21,31 @@ void PrintListHelp(FILE* out) {
                  "folder with everything below it. With -0 items end with NUL, not a line feed.\n");
 }
 
-CKoError ListCollectFile(const std::string& path, char terminator, uint64_t& unreadable) {
+CKoError ListCollectFile(const std::string& path, uint64_t expectedSize, const CContentScope& scope, char terminator,
+                         uint64_t& unreadable) {
+    uint64_t size = 0;
+    CKoError e = CJobFileGuard::CheckCollectFile(path, expectedSize, size);
+    if (e.IsError()) return e.Push(ZY_HERE);
     CCollectFileReader reader(path);
     reader.SetHasStartCharacters(false);
-    CKoError e = reader.OpenCollectFile();
+    e = reader.OpenCollectFile();
     if (e.IsError()) return e.Push(ZY_HERE);
     std::string name;
     SCollectLine line;
+    bool insideLongLine = false;
     for (;;) {
         e = reader.GetNextLine(name);
         if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) return CKoError::Success();
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", path.c_str());
-        if (!ParseCollectLine(name, line)) {
+        // A line too long for the reader comes in pieces: none of them is an item.
+        const std::string& original = reader.GetCurrentOriginalLine();
+        const bool wholeLine = !original.empty() && original.back() == '\n';
+        const bool piece = insideLongLine || !wholeLine;
+        if (piece && !insideLongLine) ++unreadable;
+        insideLongLine = !wholeLine;
+        if (piece) continue;
+        // What the backup would refuse is not shown as an item either.
+        if (!ParseCollectLine(name, line) || scope.Refusal(line)) {
             ++unreadable;
             continue;
         }
@@ -70,8 +85,11 @@ int RunListCommand(int argc, char** argv) {
         return 2;
     }
     uint64_t unreadable = 0;
-    for (const std::string& name : state.lastScan.collectFiles) {
-        e = ListCollectFile(FXPath::Join(results, name), cl.Has("-0") ? '\0' : '\n', unreadable);
+    const SScanRecord& scan = state.lastScan;
+    const CContentScope scope(scan.contentRoots, scan.formerRoots);
+    for (size_t i = 0; i < scan.collectFiles.size(); ++i) {
+        e = ListCollectFile(FXPath::Join(results, scan.collectFiles[i]), i < scan.collectSizes.size() ? scan.collectSizes[i] : 0, scope,
+                            cl.Has("-0") ? '\0' : '\n', unreadable);
         if (e.IsError()) {
             std::fflush(stdout);
             std::fprintf(stderr, "fsscan list: %s\n", e.AsString().c_str());

@@ -1,17 +1,15 @@
 #include "Mirror.h"
 
 #include <fcntl.h>
-#include <ftw.h>
-#include <sys/sysmacros.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
-#include "core/File.h"
 #include "core/LogWriter.h"
-#include "core/Path.h"
 
 namespace {
 
@@ -25,73 +23,88 @@ std::string SystemText(int err) {
     return strerror_r(err, buffer, sizeof buffer);
 }
 
-int RemoveOne(const char* path, const struct stat*, int type, struct FTW*) {
-    int rc = (type == FTW_DP || type == FTW_D) ? ::rmdir(path) : ::unlink(path);
-    return (rc == 0 || errno == ENOENT) ? 0 : errno;
+// The errno an error carries, or 0.
+int ErrNoOf(const CKoError& e) { return FXErrorUtil::IsFamily(e, EErrorFamily::ErrNo) ? static_cast<int>(e.GetErrorCode()) : 0; }
+
+// Missing, or something that is not a folder stands on the way: the item is not there.
+bool IsGone(int err) { return err == ENOENT || err == ENOTDIR; }
+
+const FXPathWalker::Mode kLookUp{};
+const FXPathWalker::Mode kMake{true, true, 0700};
+
+// Owner (as root), mode and times of a folder of the mirror, through a descriptor of it.
+CKoError SetFolderAttributes(int destParent, const std::string& leaf, const struct stat& st) {
+    FXFd fd(::openat(destParent, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::string viaProc;
+    if (!fd.IsOpen() && errno == EACCES) {
+        // A folder whose mode bars reading (restored from its source): reach it by its
+        // descriptor's /proc name, which names that very folder and no link.
+        fd.Reset(::openat(destParent, leaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.IsOpen()) viaProc = "/proc/self/fd/" + std::to_string(fd.Get());
+    }
+    if (!fd.IsOpen()) {
+        if (IsGone(errno) || errno == ELOOP) return CKoError::Success();
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot open mirror folder, Name=[%s]", leaf.c_str());
+    }
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    const char* p = viaProc.c_str();
+    if (AsRoot() && (viaProc.empty() ? ::fchown(fd.Get(), st.st_uid, st.st_gid) : ::chown(p, st.st_uid, st.st_gid)) != 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "chown failed, Name=[%s]", leaf.c_str());
+    if ((viaProc.empty() ? ::fchmod(fd.Get(), st.st_mode & 07777) : ::chmod(p, st.st_mode & 07777)) != 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "chmod failed, Name=[%s]", leaf.c_str());
+    if ((viaProc.empty() ? ::futimens(fd.Get(), times) : ::utimensat(AT_FDCWD, p, times, 0)) != 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot set folder times, Name=[%s]", leaf.c_str());
+    return CKoError::Success();
 }
 
 }  // namespace
 
-CKoError RemoveTree(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return CKoError::Success();
-        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "lstat failed, Path=[%s]", path.c_str());
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-            return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "unlink failed, Path=[%s]", path.c_str());
-        return CKoError::Success();
-    }
-    int rc = ::nftw(path.c_str(), RemoveOne, 32, FTW_DEPTH | FTW_PHYS);
-    if (rc != 0) return FXErrorUtil::ErrorErrNo(ZY_HERE, rc > 0 ? rc : errno, "Cannot remove folder, Path=[%s]", path.c_str());
+CKoError CMirror::Open(const std::string& dest) {
+    m_dest = dest;
+    CKoError e = FXPathWalker::OpenByDescent(dest, m_destFd);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot open the destination, Folder=[%s]", dest.c_str());
     return CKoError::Success();
 }
 
-CKoError CMirror::MakeParents(const std::string& dest) {
-    std::string parent, name;
-    if (FXPath::SplitParentPath(dest, parent, name).IsError()) return CKoError::Success();
-    struct stat st;
-    if (::lstat(parent.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return CKoError::Success();
-        // A file where the mirror needs a folder: the source changed type.
-        CKoError e = RemoveTree(parent);
-        if (e.IsError()) return e.Push(ZY_HERE);
-    }
-    CKoError e = MakeParents(parent);
-    if (e.IsError()) return e;
-    if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST)
-        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "mkdir failed, Path=[%s]", parent.c_str());
-    return CKoError::Success();
-}
-
-CKoError CMirror::ClearForType(const std::string& dest, mode_t wantedType) {
-    struct stat st;
-    if (::lstat(dest.c_str(), &st) != 0) {
-        if (errno == ENOENT) return MakeParents(dest);
-        if (errno == ENOTDIR) {
-            CKoError e = MakeParents(dest);
-            if (e.IsError()) return e;
-            return CKoError::Success();
-        }
-        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "lstat failed, Path=[%s]", dest.c_str());
-    }
-    if ((st.st_mode & S_IFMT) == wantedType && (wantedType == S_IFDIR || wantedType == S_IFREG)) return CKoError::Success();
-    return RemoveTree(dest);
-}
-
-CKoError CMirror::MakeFolder(const std::string& dest) {
-    CKoError e = ClearForType(dest, S_IFDIR);
+CKoError CMirror::Prepare(CCursor& cursor) {
+    if (cursor.open) return CKoError::Success();
+    if (!m_destFd.IsOpen()) return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_HANDLE, "Mirror not open");
+    CKoError e = cursor.dest.OpenFd(m_destFd.Get());
+    if (e.IsSuccess()) e = cursor.source.Open("/");
     if (e.IsError()) return e.Push(ZY_HERE);
-    if (::mkdir(dest.c_str(), 0700) != 0 && errno != EEXIST)
-        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "mkdir failed, Path=[%s]", dest.c_str());
+    cursor.open = true;
     return CKoError::Success();
 }
 
-CKoError CMirror::CopyFile(const std::string& source, const std::string& dest, const struct stat& linkStat,
-                           bool& sourceError, std::string& sourceReason, SMirrorCounters& counters) {
+std::string CMirror::TempName() {
+    // Unique within the process and across processes; never a name the content can hold for long
+    // (a leftover of a killed backup is swept by the next full one).
+    return ".fsscan-" + std::to_string(::getpid()) + "-" + std::to_string(++m_tempCounter) + ".tmp";
+}
+
+CKoError CMirror::Install(int destParent, const std::string& temp, const std::string& leaf) {
+    if (::renameat(destParent, temp.c_str(), destParent, leaf.c_str()) == 0) return CKoError::Success();
+    int err = errno;
+    if (err == EISDIR || err == ENOTEMPTY || err == EEXIST) {
+        // A folder where the item now is something else: the folder goes.
+        CKoError e = FXPathWalker::RemoveTreeAt(destParent, leaf);
+        if (e.IsSuccess() && ::renameat(destParent, temp.c_str(), destParent, leaf.c_str()) == 0) return CKoError::Success();
+        err = e.IsError() ? ErrNoOf(e) : errno;
+        if (e.IsError()) {
+            ::unlinkat(destParent, temp.c_str(), 0);
+            return e.Push(ZY_HERE, "Cannot replace mirror folder, Name=[%s]", leaf.c_str());
+        }
+    }
+    ::unlinkat(destParent, temp.c_str(), 0);
+    return FXErrorUtil::ErrorErrNo(ZY_HERE, err, "rename failed, Name=[%s]", leaf.c_str());
+}
+
+CKoError CMirror::CopyFile(CCursor& cursor, int sourceParent, const std::string& leaf, const struct stat& linkStat,
+                           int destParent, const std::string& destLeaf, bool& sourceError, std::string& sourceReason,
+                           SMirrorCounters& counters) {
+    (void)cursor;
     // O_NONBLOCK: should the file have become a fifo meanwhile, the open must not wait for a writer.
-    FXFd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    FXFd in(::openat(sourceParent, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!in.IsOpen()) {
         if (errno == ENOENT) {
             ++counters.vanished;
@@ -102,15 +115,20 @@ CKoError CMirror::CopyFile(const std::string& source, const std::string& dest, c
         return CKoError::Success();
     }
     struct stat st;
-    if (::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != linkStat.st_ino) {
+    if (::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != linkStat.st_ino ||
+        st.st_dev != linkStat.st_dev) {
         sourceError = true;
         sourceReason = "the file changed while it was backed up";
         return CKoError::Success();
     }
-    CKoError e = ClearForType(dest, S_IFREG);
-    if (e.IsError()) return e.Push(ZY_HERE);
-    FXFd out(::open(dest.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!out.IsOpen()) return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot create mirror file, Path=[%s]", dest.c_str());
+    const std::string temp = TempName();
+    FXFd out(::openat(destParent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.IsOpen())
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot create mirror file, Name=[%s]", destLeaf.c_str());
+    auto dropTemp = [&] {
+        out.Reset();
+        ::unlinkat(destParent, temp.c_str(), 0);
+    };
 
     uint64_t copied = 0;
     bool kernelCopy = true;
@@ -124,120 +142,262 @@ CKoError CMirror::CopyFile(const std::string& source, const std::string& dest, c
                 continue;
             }
             if (n < 0) {
+                const int copyError = errno;
+                if (copyError == EINTR) continue;
                 // copy_file_range does not say which side failed: ask the source alone.
                 char probe;
                 if (::pread(in.Get(), &probe, 1, static_cast<off_t>(copied)) < 0) {
+                    const int readError = errno;
+                    dropTemp();
                     sourceError = true;
-                    sourceReason = SystemText(errno);
+                    sourceReason = SystemText(readError);
                     return CKoError::Success();
                 }
-                return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot write mirror file, Path=[%s]", dest.c_str());
+                dropTemp();
+                return FXErrorUtil::ErrorErrNo(ZY_HERE, copyError, "Cannot write mirror file, Name=[%s]", destLeaf.c_str());
             }
         } else {
             if (buffer.empty()) buffer.resize(1 << 18);
             n = ::read(in.Get(), buffer.data(), buffer.size());
             if (n < 0) {
-                if (errno == EINTR) continue;
+                const int readError = errno;
+                if (readError == EINTR) continue;
+                dropTemp();
                 sourceError = true;
-                sourceReason = SystemText(errno);
+                sourceReason = SystemText(readError);
                 return CKoError::Success();
             }
             if (n > 0) {
-                e = FXFile::ZYWriteFile(out, buffer.data(), static_cast<size_t>(n));
-                if (e.IsError()) return e.Push(ZY_HERE, "Cannot write mirror file, Path=[%s]", dest.c_str());
+                CKoError e = FXFile::ZYWriteFile(out, buffer.data(), static_cast<size_t>(n));
+                if (e.IsError()) {
+                    dropTemp();
+                    return e.Push(ZY_HERE, "Cannot write mirror file, Name=[%s]", destLeaf.c_str());
+                }
             }
         }
         if (n == 0) break;
         copied += static_cast<uint64_t>(n);
     }
-    if (AsRoot()) ::fchown(out.Get(), st.st_uid, st.st_gid);
-    ::fchmod(out.Get(), st.st_mode & 07777);
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out.Get(), times) != 0)
-        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot set mirror file times, Path=[%s]", dest.c_str());
-    e = out.Close();
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write mirror file, Path=[%s]", dest.c_str());
+    const char* failed = nullptr;
+    if (AsRoot() && ::fchown(out.Get(), st.st_uid, st.st_gid) != 0) failed = "chown";
+    if (!failed && ::fchmod(out.Get(), st.st_mode & 07777) != 0) failed = "chmod";
+    if (!failed && ::futimens(out.Get(), times) != 0) failed = "Setting the times";
+    if (failed) {
+        const int err = errno;
+        dropTemp();
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, err, "%s failed on mirror file, Name=[%s]", failed, destLeaf.c_str());
+    }
+    CKoError e = out.Close();
+    if (e.IsError()) {
+        ::unlinkat(destParent, temp.c_str(), 0);
+        return e.Push(ZY_HERE, "Cannot write mirror file, Name=[%s]", destLeaf.c_str());
+    }
+    e = Install(destParent, temp, destLeaf);
+    if (e.IsError()) return e.Push(ZY_HERE);
     ++counters.files;
     counters.bytes += copied;
     return CKoError::Success();
 }
 
-CKoError CMirror::CopyItem(const std::string& source, bool& sourceError, std::string& sourceReason,
+CKoError CMirror::CopyItem(CCursor& cursor, const std::string& source, bool& sourceError, std::string& sourceReason,
                            SMirrorCounters& counters) {
     sourceError = false;
-    const std::string dest = DestPathOf(source);
+    CKoError e = Prepare(cursor);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    if (source == "/") {
+        ++counters.folders;  // DEST itself mirrors "/"
+        return CKoError::Success();
+    }
+    const std::string_view relative = std::string_view(source).substr(1);
+
+    // The source: its folder by descent, the item by fstatat. A kept descriptor may be stale (its
+    // folder renamed or removed): a miss is looked at again from the top once.
+    int sourceParent = -1;
+    std::string_view leafView;
     struct stat st;
-    if (::lstat(source.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
+    for (int attempt = 0;; ++attempt) {
+        e = cursor.source.OpenParent(relative, kLookUp, sourceParent, leafView);
+        int err = e.IsError() ? ErrNoOf(e) : 0;
+        if (e.IsSuccess() && ::fstatat(sourceParent, std::string(leafView).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            err = errno;
+        if (err == 0 && e.IsSuccess()) break;
+        if (IsGone(err) && attempt == 0) {
+            cursor.source.Forget();
+            continue;
+        }
+        if (IsGone(err)) {
             ++counters.vanished;
             return CKoError::Success();
         }
         sourceError = true;
-        sourceReason = SystemText(errno);
+        sourceReason = err ? SystemText(err) : e.GetMessage();
         return CKoError::Success();
     }
-    CKoError e;
+    const std::string leaf(leafView);
+
+    for (int attempt = 0;; ++attempt) {
+        int destParent = -1;
+        std::string_view destLeafView;
+        e = cursor.dest.OpenParent(relative, kMake, destParent, destLeafView);
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot make the mirror's folder for [%s]", source.c_str());
+        const std::string destLeaf(destLeafView);
+        e = CopyOne(cursor, sourceParent, leaf, st, destParent, destLeaf, sourceError, sourceReason, counters);
+        // A kept descriptor of a folder that went meanwhile: walk again once.
+        if (attempt == 0 && ErrNoOf(e) == ENOENT) {
+            cursor.dest.Forget();
+            continue;
+        }
+        if (e.IsError()) return e.Push(ZY_HERE, "Path=[%s]", source.c_str());
+        return CKoError::Success();
+    }
+}
+
+CKoError CMirror::CopyOne(CCursor& cursor, int sourceParent, const std::string& leaf, const struct stat& st,
+                          int destParent, const std::string& destLeaf, bool& sourceError, std::string& sourceReason,
+                          SMirrorCounters& counters) {
     switch (st.st_mode & S_IFMT) {
         case S_IFREG:
-            return CopyFile(source, dest, st, sourceError, sourceReason, counters);
-        case S_IFDIR:
-            e = MakeFolder(dest);
-            if (e.IsError()) return e.Push(ZY_HERE);
+            return CopyFile(cursor, sourceParent, leaf, st, destParent, destLeaf, sourceError, sourceReason, counters);
+        case S_IFDIR: {
+            FXFd folder(::openat(destParent, destLeaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!folder.IsOpen()) {
+                int err = errno;
+                if (err == ENOTDIR || err == ELOOP) {
+                    // A file or a link where the folder must be: removed, never followed.
+                    if (::unlinkat(destParent, destLeaf.c_str(), 0) != 0 && errno != ENOENT)
+                        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "unlink failed, Name=[%s]", destLeaf.c_str());
+                    err = ENOENT;
+                }
+                if (err != ENOENT) return FXErrorUtil::ErrorErrNo(ZY_HERE, err, "Cannot open mirror folder, Name=[%s]", destLeaf.c_str());
+                if (::mkdirat(destParent, destLeaf.c_str(), 0700) != 0 && errno != EEXIST)
+                    return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "mkdir failed, Name=[%s]", destLeaf.c_str());
+            }
             ++counters.folders;
             return CKoError::Success();
+        }
         case S_IFLNK: {
-            std::vector<char> target(static_cast<size_t>(st.st_size) + 1);
-            ssize_t n = ::readlink(source.c_str(), target.data(), target.size());
+            std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+            ssize_t n = ::readlinkat(sourceParent, leaf.c_str(), target.data(), target.size());
             if (n < 0 || static_cast<size_t>(n) >= target.size()) {
+                if (n < 0 && errno == ENOENT) {
+                    ++counters.vanished;
+                    return CKoError::Success();
+                }
                 sourceError = true;
                 sourceReason = n < 0 ? SystemText(errno) : "the link changed while it was backed up";
                 return CKoError::Success();
             }
-            e = ClearForType(dest, S_IFLNK);
-            if (e.IsError()) return e.Push(ZY_HERE);
-            if (::symlink(std::string(target.data(), static_cast<size_t>(n)).c_str(), dest.c_str()) != 0)
-                return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "symlink failed, Path=[%s]", dest.c_str());
+            const std::string temp = TempName();
+            if (::symlinkat(std::string(target.data(), static_cast<size_t>(n)).c_str(), destParent, temp.c_str()) != 0)
+                return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "symlink failed, Name=[%s]", destLeaf.c_str());
+            CKoError e = SetEntryAttributes(destParent, temp, st, false);
+            if (e.IsSuccess()) e = Install(destParent, temp, destLeaf);
+            if (e.IsError()) {
+                ::unlinkat(destParent, temp.c_str(), 0);
+                return e.Push(ZY_HERE, "Name=[%s]", destLeaf.c_str());
+            }
             ++counters.links;
-            break;
+            return CKoError::Success();
         }
         case S_IFIFO:
         case S_IFCHR:
-        case S_IFBLK:
-            e = ClearForType(dest, st.st_mode & S_IFMT);
-            if (e.IsError()) return e.Push(ZY_HERE);
-            if (::mknod(dest.c_str(), st.st_mode, st.st_rdev) != 0)
-                return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "mknod failed, Path=[%s]", dest.c_str());
+        case S_IFBLK: {
+            const std::string temp = TempName();
+            if (::mknodat(destParent, temp.c_str(), (st.st_mode & S_IFMT) | 0600, st.st_rdev) != 0)
+                return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "mknod failed, Name=[%s]", destLeaf.c_str());
+            CKoError e = SetEntryAttributes(destParent, temp, st, true);
+            if (e.IsSuccess()) e = Install(destParent, temp, destLeaf);
+            if (e.IsError()) {
+                ::unlinkat(destParent, temp.c_str(), 0);
+                return e.Push(ZY_HERE, "Name=[%s]", destLeaf.c_str());
+            }
             ++counters.others;
-            break;
+            return CKoError::Success();
+        }
         default:
             // A socket has no content to keep; it is recreated by whoever listens on it.
-            ZYLOG(2, "Not backing up a socket, Path=[%s]", source.c_str());
+            ZYLOG(2, "Not backing up a socket, Name=[%s]", leaf.c_str());
             return CKoError::Success();
     }
-    if (AsRoot()) ::lchown(dest.c_str(), st.st_uid, st.st_gid);
+}
+
+CKoError CMirror::SetEntryAttributes(int destParent, const std::string& name, const struct stat& st, bool withMode) {
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, dest.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    if (AsRoot() && ::fchownat(destParent, name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "chown failed, Name=[%s]", name.c_str());
+    if (withMode && ::fchmodat(destParent, name.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "chmod failed, Name=[%s]", name.c_str());
+    if (::utimensat(destParent, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Setting the times failed, Name=[%s]", name.c_str());
     return CKoError::Success();
 }
 
-CKoError CMirror::Remove(const std::string& source, SMirrorCounters& counters) {
-    CKoError e = RemoveTree(DestPathOf(source));
+CKoError CMirror::Remove(CCursor& cursor, const std::string& source, SMirrorCounters& counters) {
+    CKoError e = Prepare(cursor);
     if (e.IsError()) return e.Push(ZY_HERE);
+    if (source == "/")
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "The mirror of / is never removed");
+    int destParent = -1;
+    std::string_view leaf;
+    cursor.dest.Forget();  // what is removed may be a kept folder
+    e = cursor.dest.OpenParent(std::string_view(source).substr(1), kLookUp, destParent, leaf);
+    if (e.IsSuccess()) e = FXPathWalker::RemoveTreeAt(destParent, std::string(leaf));
+    cursor.dest.Forget();
+    // Nothing there (or a link where a folder of the path was): nothing of ours to remove.
+    if (e.IsError() && !IsGone(ErrNoOf(e))) return e.Push(ZY_HERE, "Cannot remove from the mirror, Path=[%s]", source.c_str());
     ++counters.deleted;
     return CKoError::Success();
 }
 
-CKoError CMirror::ApplyFolderAttributes(const std::string& source) {
+CKoError CMirror::ApplyFolderAttributes(CCursor& cursor, const std::string& source) {
+    CKoError e = Prepare(cursor);
+    if (e.IsError()) return e.Push(ZY_HERE);
     struct stat st;
-    if (::lstat(source.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return CKoError::Success();
-    const std::string dest = DestPathOf(source);
-    struct stat mirrored;
-    if (::lstat(dest.c_str(), &mirrored) != 0 || !S_ISDIR(mirrored.st_mode)) return CKoError::Success();
-    if (AsRoot()) ::lchown(dest.c_str(), st.st_uid, st.st_gid);
-    if (::chmod(dest.c_str(), st.st_mode & 07777) != 0)
-        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "chmod failed, Path=[%s]", dest.c_str());
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::utimensat(AT_FDCWD, dest.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot set folder times, Path=[%s]", dest.c_str());
+    if (source == "/") {
+        if (::fstatat(cursor.source.BaseFd(), "", &st, AT_EMPTY_PATH) != 0) return CKoError::Success();
+        // DEST itself: its parent is not ours to walk; its own descriptor serves.
+        std::string viaProc = "/proc/self/fd/" + std::to_string(m_destFd.Get());
+        if (AsRoot() && ::chown(viaProc.c_str(), st.st_uid, st.st_gid) != 0)
+            return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "chown failed, Folder=[%s]", m_dest.c_str());
+        if (::chmod(viaProc.c_str(), st.st_mode & 07777) != 0)
+            return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "chmod failed, Folder=[%s]", m_dest.c_str());
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(AT_FDCWD, viaProc.c_str(), times, 0) != 0)
+            return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot set folder times, Folder=[%s]", m_dest.c_str());
+        return CKoError::Success();
+    }
+    const std::string_view relative = std::string_view(source).substr(1);
+    int sourceParent = -1, destParent = -1;
+    std::string_view leaf;
+    e = cursor.source.OpenParent(relative, kLookUp, sourceParent, leaf);
+    if (e.IsError() || ::fstatat(sourceParent, std::string(leaf).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode))
+        return CKoError::Success();
+    e = cursor.dest.OpenParent(relative, kLookUp, destParent, leaf);
+    if (e.IsError()) return IsGone(ErrNoOf(e)) ? CKoError::Success() : e.Push(ZY_HERE);
+    e = SetFolderAttributes(destParent, std::string(leaf), st);
+    if (e.IsError()) return e.Push(ZY_HERE, "Path=[%s]", source.c_str());
+    return CKoError::Success();
+}
+
+CKoError CMirror::Sweep(CCursor& cursor, const std::string& source, const std::unordered_set<std::string>& keep,
+                        SMirrorCounters& counters) {
+    CKoError e = Prepare(cursor);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    int folder = -1;
+    e = cursor.dest.OpenFolder(source == "/" ? std::string_view() : std::string_view(source).substr(1), kLookUp, folder);
+    if (e.IsError()) return IsGone(ErrNoOf(e)) ? CKoError::Success() : e.Push(ZY_HERE);
+    std::vector<std::string> names;
+    e = FXPathWalker::ListFolder(folder, names);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot list mirror folder, Path=[%s]", source.c_str());
+    for (const std::string& name : names) {
+        if (keep.count(name)) continue;
+        ZYLOG(3, "Not collected by the full job: removed from the mirror, Folder=[%s], Name=[%s]", source.c_str(), name.c_str());
+        e = FXPathWalker::RemoveTreeAt(folder, name);
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot remove from the mirror, Folder=[%s]", source.c_str());
+        ++counters.deleted;
+    }
+    cursor.dest.Forget();
     return CKoError::Success();
 }

@@ -11,6 +11,12 @@ double CProgress::ElapsedSeconds() const {
 }
 
 void CProgress::Show(uint64_t seen, uint64_t done, bool last) {
+    std::unique_lock<std::mutex> lock(m_showMutex, std::defer_lock);
+    // Another thread showing the line now is as good as this one doing it.
+    if (last)
+        lock.lock();
+    else if (!lock.try_lock())
+        return;
     auto now = std::chrono::steady_clock::now();
     if (!last && now - m_lastShown < std::chrono::milliseconds(250)) return;
     m_lastShown = now;

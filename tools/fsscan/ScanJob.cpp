@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,8 @@
 #include "core/LogWriter.h"
 #include "core/MntTab.h"
 #include "core/Path.h"
+#include "core/SafePath.h"
+#include "core/Env.h"
 #include "core/Sync.h"
 #include "core/TimeStamp.h"
 #include "scan/collect/BasicCollectFile.h"
@@ -39,6 +42,7 @@ public:
     bool IsAlreadyPresent(const std::string&) override { return false; }
     // The writer asks this of folders only: a folder that was a file before is a new folder.
     bool IsItemInPreviousJob(const std::string& path) override {
+        if (m_collectAnyway) return false;
         Flags flags;
         return m_dc.search(path, flags) == EPathCacheResult::FOUND_EXACT && flags.IsSet(Flags::PREVIOUSDIRCHANGE) &&
                !flags.IsSet(Flags::PD_FILE);
@@ -46,14 +50,28 @@ public:
     bool IsWritten(const std::string& path) override { return m_dc.IsWritten(path, Flags::COLLECT_WRITTEN); }
     CKoError SetWritten(const std::string& path) override { return m_dc.SetWritten(path, Flags::COLLECT_WRITTEN); }
 
+    // While set, the folder being added is written whatever the previous job had: it changed.
+    void SetCollectAnyway(bool collect) { m_collectAnyway = collect; }
+
 private:
     CDirChange& m_dc;
+    bool m_collectAnyway = false;
 };
 
 std::atomic<CFileSystemScanner*> g_runningScanner{nullptr};
 
 void OnInterrupt(int) {
     if (CFileSystemScanner* s = g_runningScanner.load()) s->RequestStop();
+}
+
+// Job ids run from 1; the next one must still be a job id.
+constexpr long long kMaxJobId = (1ll << 62);
+
+CKoError RemoveLeftover(const std::string& path) {
+    CKoError e = FXEnv::Current()->RemoveFile(path);
+    if (e.IsError() && !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND))
+        return e.Push(ZY_HERE, "Cannot remove a leftover temporary file, FileName=[%s]", path.c_str());
+    return CKoError::Success();
 }
 
 int64_t MicrosOf(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000; }
@@ -93,8 +111,14 @@ struct CScanJob::Impl : IScanItemCallback {
         : options(std::move(o)), summary(s),
           formatter(std::make_shared<CStartCharacterCommonInfo>(), '?', '?', '?', nullptr) {}
 
+    CKoError ResolveRoots();
     CKoError Prepare();
+    CKoError CheckFolders();
     CKoError OpenCollectFiles();
+    // A deletion the previous DirChange lists (escaped, as written, line end included) may only lie
+    // at or below a root of this job or of the previous one: a DirChange that lists anything else
+    // is damaged or forged, and its line is dropped as a scan error.
+    bool IsDeletable(std::string_view escapedLine);
     CKoError LoadPreviousDirChange();
     CKoError WriteDeletedItems();
     CKoError WriteCollectInfo();
@@ -121,7 +145,7 @@ struct CScanJob::Impl : IScanItemCallback {
 CScanJob::CScanJob(SScanJobOptions options) : m_impl(std::make_unique<Impl>(std::move(options), m_summary)) {}
 CScanJob::~CScanJob() = default;
 
-CKoError CScanJob::Impl::Prepare() {
+CKoError CScanJob::Impl::ResolveRoots() {
     if (options.contents.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS, "No content to scan");
     for (const std::string& content : options.contents) {
@@ -142,9 +166,15 @@ CKoError CScanJob::Impl::Prepare() {
         outer.push_back(r);
     }
     roots.swap(outer);
+    return CKoError::Success();
+}
 
+CKoError CScanJob::Impl::Prepare() {
     CKoError e = state.Load(options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
+    if (options.jobId < 0 && state.lastJobId >= kMaxJobId)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "The last job id (%lld) leaves no next one; give --job",
+                                       state.lastJobId);
     summary.jobId = options.jobId >= 0 ? options.jobId : state.lastJobId + 1;
 
     full = !options.incremental;
@@ -170,9 +200,47 @@ CKoError CScanJob::Impl::Prepare() {
     collectInfoName = full ? "CollectInfoTot.zyf" : "CollectInfoInc.zyf";
     collectInfoPath = FXPath::Join(options.resultsDir, collectInfoName + ".tmp");
     deletedPath = FXPath::Join(options.resultsDir, "Deleted.tmp");
+    // A temporary name left by a killed job, or planted as a link, goes before the job writes there.
+    for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath}) {
+        e = RemoveLeftover(path);
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
     e = OpenCollectFiles();
     if (e.IsError()) return e.Push(ZY_HERE);
     return CKoError::Success();
+}
+
+// The job-results folder must not lie inside the content (the scan would collect its own
+// temporary files) nor hold it.
+CKoError CScanJob::Impl::CheckFolders() {
+    for (const std::string& root : roots) {
+        if (FXSafePath::IsAtOrBelow(root, options.resultsDir))
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS,
+                                           "The job-results folder lies inside the content, Results=[%s], Content=[%s]",
+                                           options.resultsDir.c_str(), root.c_str());
+        if (FXSafePath::IsAtOrBelow(options.resultsDir, root))
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS,
+                                           "The content lies inside the job-results folder, Results=[%s], Content=[%s]",
+                                           options.resultsDir.c_str(), root.c_str());
+    }
+    return CKoError::Success();
+}
+
+bool CScanJob::Impl::IsDeletable(std::string_view escapedLine) {
+    std::string_view key = escapedLine.substr(0, escapedLine.find('\n'));
+    if (key.size() > 1 && key.back() == '/') key.remove_suffix(1);
+    std::string path = decodeFileName(std::string(key).c_str());
+    if (FXSafePath::IsCleanAbsolute(path)) {
+        for (const auto* list : {&roots, &state.lastScan.contentRoots})
+            for (const std::string& root : *list)
+                if (FXSafePath::IsAtOrBelow(root, path)) return true;
+    }
+    ++summary.scanErrors;
+    std::string shown;
+    escapeFileNameToPrint(path, shown);
+    std::fprintf(stderr, "fsscan: the previous DirChange lists %s, outside the content; it is not listed as deleted\n",
+                 shown.c_str());
+    return false;
 }
 
 CKoError CScanJob::Impl::OpenCollectFiles() {
@@ -184,11 +252,13 @@ CKoError CScanJob::Impl::OpenCollectFiles() {
         o.escaped = escapeFileName(o.root.c_str());
         o.name = std::string(full ? "CollectTot" : "CollectInc") + std::to_string(i + 1) + ".zyf";
         o.tempPath = FXPath::Join(options.resultsDir, o.name + ".tmp");
+        CKoError e = RemoveLeftover(o.tempPath);
+        if (e.IsError()) return e.Push(ZY_HERE);
         o.writer.SetOutputFilePath(o.tempPath);
         o.writer.SetIsFullBackup(full);
         o.writer.SetCheckIfAlreadyPresent(presence);
         o.writer.SetDelegatePaths(true);
-        CKoError e = o.writer.OpenOutputFile(false);
+        e = o.writer.OpenOutputFile(false);
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the collect file in the job-results folder");
         o.writer.AddSurface(o.escaped);
     }
@@ -220,8 +290,13 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
     if (item->IsFolder()) {
         CKoError e = dc->AddItem(escaped, Flags(Flags::CURRENTDIRCHANGE), std::string(), nullptr);
         if (e.IsError()) return e.Push(ZY_HERE);
-        CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : "New folder", false);
+        // Folders are judged by their times like files: a changed mode, owner or ACL moves the
+        // change time, and a folder put back where it was has a new one too.
+        const bool changed = !full && (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros);
+        presence->SetCollectAnyway(changed);
+        CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : changed ? "Changed folder" : "New folder", false);
         e = current->writer.AddEntry(entry, formatter);
+        presence->SetCollectAnyway(false);
         if (e.IsError()) return e.Push(ZY_HERE);
     } else {
         bool collect = full;
@@ -311,6 +386,7 @@ CKoError CScanJob::Impl::WriteDeletedItems() {
         for (ssize_t n; (n = ::getline(&line, &capacity, in.Get())) > 0;) {
             std::string_view path(line, static_cast<size_t>(n));
             path.remove_prefix(std::min<size_t>(3, path.size()));
+            if (!IsDeletable(path)) continue;
             size_t target = 0;
             for (size_t i = 0; i < outputs.size(); ++i)
                 if (FXPath::IsAncestorOf(outputs[i].escaped, path.substr(0, path.find('\n')), true)) target = i;
@@ -383,6 +459,18 @@ CKoError CScanJob::Impl::Finish() {
     record.dirChangeFile = dirChangeName;
     record.collectInfoFile = collectInfoName;
     record.rescanPaths = unreadable;
+    record.contentRoots = roots;
+    for (const std::string& former : state.lastScan.contentRoots) {
+        bool covered = false;
+        for (const std::string& root : roots) covered = covered || FXSafePath::IsAtOrBelow(root, former);
+        if (!covered) record.formerRoots.push_back(former);
+    }
+    for (const RootOutput& o : outputs) {
+        FXFileStat st;
+        e = FXEnv::Current()->Stat(o.tempPath, st);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        record.collectSizes.push_back(st.size);
+    }
     e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
     if (e.IsError()) return e.Push(ZY_HERE);
     e = FXFile::ReplaceFile(dirChangePath, FXPath::Join(options.resultsDir, dirChangeName));
@@ -420,17 +508,23 @@ void CScanJob::Impl::RemoveTemporaries() {
 
 CKoError CScanJob::Run() {
     Impl& job = *m_impl;
-    CKoError e = FXFile::CreateFoldersIteratively(job.options.resultsDir);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the job-results folder, Folder=[%s]", job.options.resultsDir.c_str());
+    // The folders are checked before the job-results folder is made: never inside the content.
     std::string realResults;
-    e = FXPath::MakeRealPath(job.options.resultsDir, realResults);
+    CKoError e = job.ResolveRoots();
+    if (e.IsSuccess()) e = FXSafePath::RealPathToBe(job.options.resultsDir, realResults);
     if (e.IsError()) return e.Push(ZY_HERE);
     job.options.resultsDir = realResults;
+    e = job.CheckFolders();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = FXFile::CreateFoldersIteratively(realResults);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the job-results folder, Folder=[%s]", realResults.c_str());
 
     // One job at a time per job-results folder.
-    ZyNamedMutex lock("fsscan" + realResults);
-    e = lock.lock(0);
-    if (e.IsError()) return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", realResults.c_str());
+    FXFolderLock lock;
+    e = lock.Lock(realResults);
+    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
+        return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", realResults.c_str());
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", realResults.c_str());
 
     e = job.Prepare();
     if (e.IsSuccess()) e = job.Walk();
@@ -480,10 +574,13 @@ int RunScanCommand(int argc, char** argv) {
     options.incremental = level == "incremental";
     options.includeFiles = !cl.Has("--folders-only");
     if (cl.Has("--job")) {
-        char* end = nullptr;
-        options.jobId = std::strtoll(cl.Get("--job").c_str(), &end, 10);
-        if (*end != '\0' || options.jobId < 0) {
-            std::fprintf(stderr, "fsscan scan: --job takes a number\n");
+        const std::string text = cl.Get("--job");
+        errno = 0;
+        options.jobId = text.empty() || text.find_first_not_of("0123456789") != std::string::npos
+                            ? -1
+                            : std::strtoll(text.c_str(), nullptr, 10);
+        if (errno == ERANGE || options.jobId < 1 || options.jobId > kMaxJobId) {
+            std::fprintf(stderr, "fsscan scan: --job takes a job id, a number from 1 to %lld\n", kMaxJobId);
             return 2;
         }
     }

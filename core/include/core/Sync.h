@@ -1,6 +1,7 @@
 // Locks: in-process critical sections and mutexes, and the named inter-process mutex.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -54,7 +55,10 @@ private:
 };
 
 // A lock shared by every process of the machine that uses the same name. It is an advisory lock
-// on a file in the lock folder, so the system releases it when its holder dies.
+// on a file in the lock folder, so the system releases it when its holder dies. The folder is
+// shared by every user (sticky, like /tmp), so nothing in it is trusted: it is opened without
+// following a link and never has its mode changed once it exists, and lock files are opened
+// without following links, never block on a FIFO, must be regular files and are never chmod'ed.
 class ZyNamedMutex {
 public:
     explicit ZyNamedMutex(std::string name);
@@ -75,4 +79,29 @@ private:
     std::string m_name;
     FXFd m_fd;
     bool m_locked = false;
+};
+
+class FXFileLock;
+
+// One job at a time per folder: an exclusive lock on a file inside the folder itself (which the
+// job owns already, so no shared lock folder is involved), opened without following links, mode
+// 0600, and named by the folder's device and inode, so that every path to the folder (an alias
+// through a bind mount or a link, a path too long for one call) meets the same lock. The system
+// releases it when its holder dies.
+class FXFolderLock {
+public:
+    FXFolderLock();
+    ~FXFolderLock();
+    FXFolderLock(const FXFolderLock&) = delete;
+    FXFolderLock& operator=(const FXFolderLock&) = delete;
+
+    // Takes the lock without waiting: a lock another holder has is Win32 33 (lock violation).
+    CKoError Lock(const std::string& folder);
+    void Unlock();
+    bool IsLocked() const { return m_lock != nullptr; }
+    // The lock file's name inside `folder`.
+    static CKoError LockFileName(const std::string& folder, std::string& name);
+
+private:
+    std::unique_ptr<FXFileLock> m_lock;
 };

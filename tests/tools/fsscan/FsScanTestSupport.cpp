@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "agent/FileSystemScanner.h"
+#include "support/TestSupport.h"
 
 namespace fsscantest {
 
@@ -20,7 +21,7 @@ std::string ReadAll(int fd) {
 }
 }  // namespace
 
-RunResult Fsscan(const std::vector<std::string>& args, int asUser) {
+RunResult Fsscan(const std::vector<std::string>& args, bool unprivileged, unsigned timeoutSeconds) {
     std::vector<char*> argv;
     std::string binary = FSSCAN_BINARY;
     argv.push_back(binary.data());
@@ -37,7 +38,9 @@ RunResult Fsscan(const std::vector<std::string>& args, int asUser) {
         ::dup2(errPipe[1], 2);
         ::close(outPipe[0]);
         ::close(errPipe[0]);
-        if (asUser >= 0 && (::setgid(asUser) != 0 || ::setuid(asUser) != 0)) _exit(126);
+        if (unprivileged && !testsupport::DropFileAccessOverride()) _exit(126);
+        // A run that hangs is killed: the test then fails instead of hanging too.
+        ::alarm(timeoutSeconds);
         ::execv(argv[0], argv.data());
         _exit(127);
     }

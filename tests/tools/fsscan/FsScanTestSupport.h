@@ -12,8 +12,10 @@ struct RunResult {
     std::string out, err;
 };
 
-// Runs fsscan with the arguments (no shell involved); `asUser` >= 0 runs it with that uid/gid.
-RunResult Fsscan(const std::vector<std::string>& args, int asUser = -1);
+// Runs fsscan with the arguments (no shell involved). `unprivileged` runs it without the
+// capabilities that override file permissions (see testsupport::DropFileAccessOverride).
+// A run that takes longer than `timeoutSeconds` is ended by SIGALRM (exit code 128 + 14).
+RunResult Fsscan(const std::vector<std::string>& args, bool unprivileged = false, unsigned timeoutSeconds = 300);
 // "fsscan list -0" split at NUL.
 std::set<std::string> List(const std::string& results);
 // Every item below `root` as "list" would print it after a full scan: "+ path" and "+ dir/".
