@@ -36,18 +36,25 @@ std::string_view WithoutTrailingDelimiters(std::string_view path) {
 }
 
 // The end of the part of the file, at or after `floor`, that holds only complete lines.
-off_t LastLineEnd(int fd, off_t floor, off_t end) {
+CKoError LastLineEnd(FXStreamFile& file, uint64_t floor, uint64_t end, uint64_t& lineEnd) {
     char buffer[4096];
-    for (off_t to = end; to > floor;) {
-        const size_t n = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(sizeof buffer), to - floor));
-        const off_t from = to - static_cast<off_t>(n);
-        if (::pread(fd, buffer, n, from) != static_cast<ssize_t>(n)) return -1;
+    for (uint64_t to = end; to > floor;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, to - floor));
+        const uint64_t from = to - n;
+        size_t got = 0;
+        CKoError e = file.ReadAt(from, buffer, n, got);
+        if (e.IsError()) return e;
+        if (got != n) return FXErrorUtil::ErrorErrNo(ZY_HERE, EIO, "Short read, Offset=[%llu]", static_cast<unsigned long long>(from));
         for (size_t i = n; i-- > 0;) {
-            if (buffer[i] == '\n') return from + static_cast<off_t>(i) + 1;
+            if (buffer[i] == '\n') {
+                lineEnd = from + i + 1;
+                return CKoError::Success();
+            }
         }
         to = from;
     }
-    return floor;
+    lineEnd = floor;
+    return CKoError::Success();
 }
 
 }  // namespace
@@ -102,7 +109,7 @@ public:
     // gap the failure left.
     int m_writeError = 0;
     // Cutting the file back after a failure never goes below what it held when it was opened.
-    off_t m_sizeAtOpen = 0;
+    uint64_t m_sizeAtOpen = 0;
     // The folder last found in (or put into) Paths, without trailing delimiter: the items of one
     // folder come one after the other, and their parent is then known without a trie search.
     std::string m_lastWrittenFolder;
@@ -128,10 +135,7 @@ void CBasicCollectFilePrivate::Adopt(FXFileHandle&& file) {
     m_file = std::move(file);
     m_writeError = 0;
     m_sizeAtOpen = 0;
-    if (!m_file.IsOpen()) return;
-    struct stat st;
-    const int fd = ::fileno(m_file.Get());
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) m_sizeAtOpen = st.st_size;
+    if (m_file.Seam() && m_file.Seam()->Size(m_sizeAtOpen).IsError()) m_sizeAtOpen = 0;
 }
 
 CKoError CBasicCollectFilePrivate::Write(const char* data, size_t size) {
@@ -162,26 +166,25 @@ CKoError CBasicCollectFilePrivate::WriteLine(std::string& line, std::string_view
 
 // A failed write may leave part of a line in the file, and stdio drops what it could not write:
 // the file is cut back to its last complete line, so that a reader never meets a torn item, and
-// the rest of the buffer is dropped for good.
+// the rest of the buffer is dropped for good. A stream opened elsewhere is only purged.
 void CBasicCollectFilePrivate::OnWriteFailure(int err) {
     m_writeError = err;
-    FILE* file = m_file.Get();
-    ::__fpurge(file);
-    const int fd = ::fileno(file);
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= m_sizeAtOpen) return;
-    // The stream may be write-only: read the tail through a second descriptor.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    FXFd reader(::open(self.c_str(), O_RDONLY | O_CLOEXEC));
-    const off_t end = reader.IsOpen() ? LastLineEnd(reader.Get(), m_sizeAtOpen, st.st_size) : -1;
-    if (end < 0 || end == st.st_size) return;
-    if (::ftruncate(fd, end) != 0) {
-        ZYLOG_ERROR("Failed to cut collect file back to its last complete line, CollectFile=[%s], errno=[%d]",
-                    FileName(), errno);
+    ::__fpurge(m_file.Get());
+    FXStreamFile* seam = m_file.Seam();
+    if (!seam) return;
+    uint64_t size = 0, end = 0;
+    CKoError e = seam->Size(size);
+    if (e.IsSuccess() && size <= m_sizeAtOpen) return;
+    if (e.IsSuccess()) e = LastLineEnd(*seam, m_sizeAtOpen, size, end);
+    if (e.IsSuccess() && end == size) return;
+    if (e.IsSuccess()) e = seam->Truncate(end);
+    if (e.IsError()) {
+        ZYLOG_ERROR("Failed to cut collect file back to its last complete line, CollectFile=[%s], error=%s", FileName(),
+                    e.AsString().c_str());
         return;
     }
-    ZYLOG_ERROR("Collect file cut back to its last complete line, CollectFile=[%s], Size=[%lld], NewSize=[%lld]",
-                FileName(), static_cast<long long>(st.st_size), static_cast<long long>(end));
+    ZYLOG_ERROR("Collect file cut back to its last complete line, CollectFile=[%s], Size=[%llu], NewSize=[%llu]",
+                FileName(), static_cast<unsigned long long>(size), static_cast<unsigned long long>(end));
 }
 
 CKoError CBasicCollectFilePrivate::Close() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CollectLineInput.h"
+#include "core/Env.h"
 #include "core/LogWriter.h"
 #include "core/StringUtil.h"
 
@@ -184,12 +185,14 @@ CKoError CCollectFileSort::CopyLine(long long offset, FILE* out, bool writeSeque
 
 template <typename Record>
 CKoError CCollectFileSort::WriteSorted(const Record* records, size_t count, bool writeSequence) {
-    // Written under a temporary name and moved over the output when complete, so a stopped sort
-    // never leaves a short file where a whole one is expected.
-    const std::string tempFile = m_outputFile + ".tmp";
+    // Written under a temporary name and moved over the output when complete and on disk, so a
+    // stopped sort never leaves a short file where a whole one is expected.
+    FXDurableReplace replace(m_outputFile);
     FXFileHandle out;
-    CKoError e = FXFile::zyfopen(tempFile, "wb", out);
-    if (e.IsError()) return e.Push(ZY_HERE, "Failed to open file, FileName=[%s]", tempFile.c_str());
+    CKoError e = replace.Open();
+    if (e.IsSuccess()) e = FXFile::OpenReplaceStream(replace, out);
+    if (e.IsError()) return e.Push(ZY_HERE, "Failed to open file, FileName=[%s]", m_outputFile.c_str());
+    std::setvbuf(out.Get(), nullptr, _IOFBF, 1 << 16);
     for (size_t i = 0; i < count; ++i) {
         long long sequence = 0;
         if constexpr (std::is_same_v<Record, CCollectFileSequenceSortInfo>) sequence = records[i].sequence;
@@ -197,12 +200,8 @@ CKoError CCollectFileSort::WriteSorted(const Record* records, size_t count, bool
         if (e.IsError()) break;
     }
     if (e.IsSuccess()) e = out.Close();
-    if (e.IsSuccess()) e = FXFile::ReplaceFile(tempFile, m_outputFile);
-    if (e.IsError()) {
-        out.Reset();
-        FXFile::RemoveFile(tempFile).IgnoreError();
-        return e.Push(ZY_HERE, "Cannot write the sorted collect file, FileName=[%s]", m_outputFile.c_str());
-    }
+    if (e.IsSuccess()) e = replace.Commit();
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the sorted collect file, FileName=[%s]", m_outputFile.c_str());
     return CKoError::Success();
 }
 

@@ -1,12 +1,10 @@
 #include "scan/collect/CollectFilesInfo.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <new>
 #include <unordered_set>
 
 #include "CollectFilesInfoPrivate.h"
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
 #include "core/Path.h"
@@ -191,18 +189,13 @@ CKoError CCollectFilesInfoPrivate::SaveToFile(const std::string& path) const {
     CKoError e = Serialize(content);
     if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
 
-    const std::string temp = path + ".tmp";
-    FXFd fd;
-    e = FXFile::ZYCreateFile(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644, fd);
-    if (e.IsError()) return e.Push(ZY_HERE, "Failed to create file [%s]", temp.c_str());
-    e = FXFile::ZYWriteFile(fd, content.data(), content.size());
-    if (e.IsSuccess()) e = fd.Close();
-    if (e.IsSuccess()) e = FXFile::ReplaceFile(temp, path);
-    if (e.IsError()) {
-        fd.Reset();
-        ::unlink(temp.c_str());
-        return e.Push(ZY_HERE, "Failed to write file [%s]", path.c_str());
-    }
+    // The previous description stays in force until the new one is whole and on disk.
+    FXDurableReplace replace(path);
+    e = replace.Open();
+    if (e.IsError()) return e.Push(ZY_HERE, "Failed to create file [%s]", path.c_str());
+    e = replace.Append(content);
+    if (e.IsSuccess()) e = replace.Commit();
+    if (e.IsError()) return e.Push(ZY_HERE, "Failed to write file [%s]", path.c_str());
     return CKoError::Success();
 }
 

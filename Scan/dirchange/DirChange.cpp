@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "core/File.h"
@@ -311,6 +313,16 @@ EPathCacheResult CDirChange::search(const std::string& path, BDirChangeItemFlags
 
 CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* mapper) {
     FXCriticalSection::Scoped lock(m_lock);
+    // Lines of any length may come, and a trie of any size: no memory is an error, not an exception.
+    try {
+        return LoadFileLocked(fileName, mapper);
+    } catch (const std::bad_alloc&) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY,
+                                       "Not enough memory to load previous DirChange file, FileName=[%s]", fileName.c_str());
+    }
+}
+
+CKoError CDirChange::LoadFileLocked(const std::string& fileName, ContentMapperAPI* mapper) {
     FXFileHandle file;
     CKoError error = FXFile::zyfopen(fileName, "rb", file);
     if (error.IsError()) return error.Push(ZY_HERE, "Failed to open previous DirChange file, FileName=[%s]", fileName.c_str());
@@ -330,6 +342,13 @@ CKoError CDirChange::LoadFile(const std::string& fileName, ContentMapperAPI* map
         const std::string_view text = reader.Text();
         if (reader.IsFile()) {
             if (!includeFiles) continue;
+            // No file's name is empty or ends in a delimiter. Inserted, such a line would make its
+            // folder (or the root) a file, or add a file with an empty name.
+            if (text.empty() || text.back() == '/') {
+                ZYLOG(1, "Skipping a DirChange file line that names no file, LineNumber=[%llu]",
+                      static_cast<unsigned long long>(reader.GetLineNumber()));
+                continue;
+            }
             CScanAutoStopWatch watch(m_stopWatch);
             if (folderNode && m_trie->IsSingleComponent(text)) {
                 error = m_trie->InsertOrUpdateChild<LeaveDataAlone<Flags>>(folderNode, text, fileFlags);
@@ -495,20 +514,30 @@ CKoError CDirChange::CarryForward(const std::string& path) {
     }
     const Flags asFolder(Flags::CURRENTDIRCHANGE);
     const Flags asFile(Flags::CURRENTDIRCHANGE | Flags::CD_FILE);
-    for (CPathCacheOrderedTNodeIterator<Flags> it(path, start, m_trie->GetDelimiter(), true); !it.IsEnd(); ++it) {
-        const NodePtr node = it.GetNode();
-        if (!node->IsContentPresent()) continue;
-        Flags& flags = node->GetData();
-        if (!flags.IsAnySet(Flags::PREVIOUS_JOB_FLAGS_MASK)) continue;
-        flags = Flags::Merge(flags, flags.IsSet(Flags::PD_FILE) ? asFile : asFolder);
-        // The folders above join the current DirChange as intermediate folders, up to the first
-        // one that is already in it; inside the subtree that is the node's parent, just carried.
-        for (NodePtr parent = node->GetParent(); parent; parent = parent->GetParent()) {
-            if (!parent->IsContentPresent()) parent->SetData(Flags());
-            Flags& parentFlags = parent->GetData();
-            if (parentFlags.IsAnySet(Flags::CURRENT_JOB_FLAGS_MASK)) break;
-            parentFlags.Set(Flags::CD_INTERMEDIATE, true);
+    // The iterator builds each node's path: a subtree of long paths can run out of memory, which
+    // must reach the caller as an error (its items would otherwise count as deleted).
+    try {
+        for (CPathCacheOrderedTNodeIterator<Flags> it(path, start, m_trie->GetDelimiter(), true); !it.IsEnd(); ++it) {
+            const NodePtr node = it.GetNode();
+            if (!node->IsContentPresent()) continue;
+            Flags& flags = node->GetData();
+            if (!flags.IsAnySet(Flags::PREVIOUS_JOB_FLAGS_MASK)) continue;
+            flags = Flags::Merge(flags, flags.IsSet(Flags::PD_FILE) ? asFile : asFolder);
+            // The folders above join the current DirChange as intermediate folders, up to the first
+            // one that is already in it; inside the subtree that is the node's parent, just carried.
+            for (NodePtr parent = node->GetParent(); parent; parent = parent->GetParent()) {
+                if (!parent->IsContentPresent()) parent->SetData(Flags());
+                Flags& parentFlags = parent->GetData();
+                if (parentFlags.IsAnySet(Flags::CURRENT_JOB_FLAGS_MASK)) break;
+                parentFlags.Set(Flags::CD_INTERMEDIATE, true);
+            }
         }
+    } catch (const std::bad_alloc&) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Not enough memory to carry forward, Path=[%s]",
+                                       path.c_str());
+    } catch (const std::exception& ex) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE, "Cannot carry forward, Path=[%s], error=%s",
+                                       path.c_str(), ex.what());
     }
     return CKoError::Success();
 }
@@ -537,8 +566,12 @@ CKoError CDirChange::WriteCurrentDirChangeFile(const std::string& fileName) {
     FXFileHandle file;
     CKoError error = FXFile::zyfopen(fileName, "wb", file);
     if (error.IsError()) return error.Push(ZY_HERE, "Failed to open DirChange file, FileName=%s", fileName.c_str());
-    WriteCurrentDirChangeLocked(file.Get()).IgnoreError();
-    file.Close().IgnoreError();
+    // A DirChange cut short would make its missing items new, or hide their deletion, in the next
+    // job: a failed write or close is reported.
+    error = WriteCurrentDirChangeLocked(file.Get());
+    CKoError closed = file.Close();
+    if (error.IsSuccess()) error = closed;
+    if (error.IsError()) return error.Push(ZY_HERE, "Failed to write DirChange file, FileName=%s", fileName.c_str());
     return CKoError::Success();
 }
 
@@ -554,8 +587,10 @@ CKoError CDirChange::WriteCurrentCollectFile(const std::string& fileName, int64_
         CScanAutoStopWatch watch(m_stopWatch);
         m_trie->Walk(callback);
     }
-    buffer.Finish().IgnoreError();
-    file.Close().IgnoreError();
+    error = buffer.Finish();
+    CKoError closed = file.Close();
+    if (error.IsSuccess()) error = closed;
+    if (error.IsError()) return error.Push(ZY_HERE, "Failed to write Collect file, FileName=%s", fileName.c_str());
     fileCount = callback.Count();
     return CKoError::Success();
 }

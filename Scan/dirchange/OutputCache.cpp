@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
 #include "core/PlatformInfo.h"
@@ -139,9 +140,11 @@ bool OutputCacheDirChangeImpl::SearchFile(FileRecord& record, const PathInfo& in
         }
     }
     FXFileHandle file;
-    if (FXFile::zyfopen(record.fileName, "rb", file).IsError()) {
+    // The errno comes from the error itself: anything called after the failure may change errno.
+    const CKoError opened = FXFile::zyfopen(record.fileName, "rb", file);
+    if (opened.IsError()) {
         ZYLOG_ERROR("can't open input file '%s' to search for '%s' (errno:%d)", record.fileName.c_str(), wanted.c_str(),
-                    errno);
+                    FXEnvErrno(opened));
         return false;
     }
     const bool dirChangeFile = IsDirChangeFile(record.id);
@@ -152,8 +155,9 @@ bool OutputCacheDirChangeImpl::SearchFile(FileRecord& record, const PathInfo& in
         ZYLOG(kLineLevel, " == range: %llu - %llu", static_cast<unsigned long long>(range.first),
               static_cast<unsigned long long>(range.second));
         if (::fseeko(file.Get(), static_cast<off_t>(range.first), SEEK_SET) != 0) {
+            const int err = errno;
             ZYLOG_ERROR("can't seek to %llu in file '%s' to search for '%s' (errno:%d)",
-                        static_cast<unsigned long long>(range.first), record.fileName.c_str(), wanted.c_str(), errno);
+                        static_cast<unsigned long long>(range.first), record.fileName.c_str(), wanted.c_str(), err);
             continue;
         }
         bool firstLine = true;

@@ -10,6 +10,7 @@
 #include <set>
 #include <string_view>
 
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
 #include "core/Path.h"
@@ -349,8 +350,11 @@ CKoError CRestartMapFileMgrPrivate::WriteMapFile(FILE* file) const {
         return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Error in writing the header in restart map file [%s]", path);
     for (const auto& [id, entry] : m_entries) {
         (void)id;
-        if (std::fprintf(file, "%s%s%lld \n", entry.GetCollectFilePath().c_str(), kSeparator.data(),
-                         static_cast<long long>(entry.GetRestartOffset())) < 0)
+        // The path's bytes as they are: "%s" would stop at a NUL a loaded path may hold, and the
+        // record would then lose its separator and the map no longer load.
+        const std::string& collectPath = entry.GetCollectFilePath();
+        if (std::fwrite(collectPath.data(), 1, collectPath.size(), file) != collectPath.size() ||
+            std::fprintf(file, "%s%lld \n", kSeparator.data(), static_cast<long long>(entry.GetRestartOffset())) < 0)
             return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Error in writing the entries in restart map file [%s]",
                                            path);
     }
@@ -366,9 +370,10 @@ CKoError CRestartMapFileMgrPrivate::FlushToFile() {
     // process killed at any point leaves either the old map or the new one.
     if (m_mapFilePath.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_HANDLE, "Restart map is not initialised");
-    const std::string tempPath = TempFilePath();
+    FXDurableReplace replace(m_mapFilePath);
     FXFileHandle file;
-    CKoError e = FXFile::zyfopen(tempPath, "w", file);
+    CKoError e = replace.Open();
+    if (e.IsSuccess()) e = FXFile::OpenReplaceStream(replace, file);
     if (e.IsError()) return e.Push(ZY_HERE, "Error opening restart map file [%s]", m_mapFilePath.c_str());
     std::setvbuf(file.Get(), nullptr, _IOFBF, 1 << 16);
 
@@ -378,16 +383,12 @@ CKoError CRestartMapFileMgrPrivate::FlushToFile() {
         if (e.IsError()) e.Push(ZY_HERE, "Error in flushing restart map file [%s]", m_mapFilePath.c_str());
     }
     if (e.IsSuccess()) {
-        e = FXFile::ReplaceFile(tempPath, m_mapFilePath);
+        e = replace.Commit();
         if (e.IsError()) e.Push(ZY_HERE, "Error in flushing restart map file [%s]", m_mapFilePath.c_str());
     }
-    if (e.IsError()) {
-        // A partial temporary file is of no use, and on a full disk it holds the space.
-        file.Reset();
-        FXFile::RemoveFile(tempPath).IgnoreError();
-        return e;
-    }
-    return CKoError::Success();
+    // On failure the replacement removes its temporary file: of no use, and on a full disk it
+    // holds the space.
+    return e;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -18,15 +18,8 @@ bool FXFileStat::IsSymlink() const { return S_ISLNK(mode); }
 
 namespace {
 
-// The library's families for the errnos callers tell apart; the rest stay errnos.
 CKoError PathError(const FXCodeLocation& here, int err, const char* what, const std::string& path) {
-    if (err == ENOENT)
-        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_FILE_NOT_FOUND, "%s: not found, FileName=[%s]", what,
-                                       path.c_str());
-    if (err == EEXIST)
-        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_ALREADY_EXISTS, "%s: already exists, FileName=[%s]", what,
-                                       path.c_str());
-    return FXErrorUtil::ErrorErrNo(here, err, "%s failed, FileName=[%s]", what, path.c_str());
+    return FXEnvPathError(here, err, what, path);
 }
 
 int64_t ToNs(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
@@ -378,6 +371,37 @@ std::atomic<FXEnv*> g_currentEnv{nullptr};
 
 }  // namespace
 
+// The library's families for the errnos callers tell apart; the rest stay errnos.
+CKoError FXEnvPathError(const FXCodeLocation& here, int err, const char* what, const std::string& path) {
+    if (err == ENOENT)
+        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_FILE_NOT_FOUND, "%s: not found, FileName=[%s]", what,
+                                       path.c_str());
+    if (err == EEXIST)
+        return FXErrorUtil::ErrorWin32(here, ZyWin32::ERROR_ALREADY_EXISTS, "%s: already exists, FileName=[%s]", what,
+                                       path.c_str());
+    return FXErrorUtil::ErrorErrNo(here, err, "%s failed, FileName=[%s]", what, path.c_str());
+}
+
+int FXEnvErrno(const CKoError& error) {
+    if (error.IsSuccess()) return 0;
+    if (error.GetFamily() == EErrorFamily::ErrNo && error.GetErrorCode() > 0) return static_cast<int>(error.GetErrorCode());
+    if (error.GetFamily() == EErrorFamily::Win32) {
+        switch (error.GetErrorCode()) {
+            case ZyWin32::ERROR_FILE_NOT_FOUND:
+            case ZyWin32::ERROR_PATH_NOT_FOUND: return ENOENT;
+            case ZyWin32::ERROR_ALREADY_EXISTS: return EEXIST;
+            case ZyWin32::ERROR_LOCK_VIOLATION: return EWOULDBLOCK;
+            case ZyWin32::ERROR_ACCESS_DENIED: return EACCES;
+            case ZyWin32::ERROR_INVALID_HANDLE: return EBADF;
+            case ZyWin32::ERROR_INVALID_DATA:
+            case ZyWin32::ERROR_INVALID_PARAMETER: return EINVAL;
+            case ZyWin32::ERROR_OUTOFMEMORY: return ENOMEM;
+            default: break;
+        }
+    }
+    return EIO;
+}
+
 FXEnv* FXEnv::Default() {
     static PosixEnv* env = new PosixEnv();  // never destroyed: used until the very end of the process
     return env;
@@ -466,5 +490,23 @@ CKoError FXDurableReplace::WriteWhole(const std::string& path, std::string_view 
     if (e.IsSuccess()) e = replace.Append(content);
     if (e.IsSuccess()) e = replace.Commit();
     if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError FXSyncFile(const std::string& path) {
+    std::unique_ptr<FXRandomRWFile> file;
+    CKoError e = FXEnv::Current()->NewRandomRWFile(path, false, file);
+    if (e.IsSuccess()) e = file->Sync();
+    if (e.IsSuccess()) e = file->Close();
+    return e;
+}
+
+CKoError FXDurableReplace::Install(const std::string& writtenPath, const std::string& finalPath) {
+    CKoError e = FXSyncFile(writtenPath);
+    if (e.IsSuccess()) e = FXEnv::Current()->RenameFile(writtenPath, finalPath);
+    if (e.IsError())
+        return e.Push(ZY_HERE, "Failed to replace file, FileName=[%s], From=[%s]", finalPath.c_str(), writtenPath.c_str());
+    e = FXSyncParentDir(finalPath);
+    if (e.IsError()) return e.Push(ZY_HERE, "Replaced file not yet durable, FileName=[%s]", finalPath.c_str());
     return CKoError::Success();
 }

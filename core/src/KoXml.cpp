@@ -18,6 +18,7 @@
 #include <new>
 #include <type_traits>
 
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
 #include "core/StringUtil.h"
@@ -944,7 +945,7 @@ CKoError CKoXDocument::LoadFromFile(const std::string& path) {
     m_p->m_dom.reset();
     std::string xml;
     CKoError e = FXFile::ReadWholeFile(path, xml);
-    if (FXErrorUtil::IsErrNo(e, ENOENT))
+    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND))
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_FILE_NOT_FOUND, "File not found, FileName=[%s]", path.c_str());
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot read XML file, FileName=[%s]", path.c_str());
     std::shared_ptr<CKoXDom> dom;
@@ -964,7 +965,7 @@ CKoError CKoXDocument::SaveToFile(const std::string& path, unsigned flags) const
     std::string xml;
     CKoError e = SaveAsString(xml, flags);
     if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
-    e = FXFile::WriteFileAtomically(path, xml);
+    e = FXDurableReplace::WriteWhole(path, xml);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot write XML file, FileName=[%s]", path.c_str());
     return CKoError::Success();
 }

@@ -6,7 +6,9 @@
 #include <mutex>
 #include <sstream>
 
+#include "core/Env.h"
 #include "core/File.h"
+#include "core/LogWriter.h"
 #include "core/StringUtil.h"
 
 namespace {
@@ -52,10 +54,16 @@ void Parse(const std::string& text, std::map<std::string, Section>& sections) {
 CKoError LoadLocked(Store& s) {
     s.sections.clear();
     s.loaded = true;
-    if (s.path.empty() || !FXFile::DoesFileExist(s.path)) return CKoError::Success();
+    if (s.path.empty()) return CKoError::Success();
     std::string text;
     CKoError e = FXFile::ReadWholeFile(s.path, text);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read settings file, FileName=[%s]", s.path.c_str());
+    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) return CKoError::Success();  // no settings: defaults
+    if (e.IsError()) {
+        // Every key is at its caller's default now; whoever wonders why must find a reason.
+        ZYLOG_ERROR("Cannot read settings file, every setting keeps its default, FileName=[%s], error=%s", s.path.c_str(),
+                    e.AsString().c_str());
+        return e.Push(ZY_HERE, "Cannot read settings file, FileName=[%s]", s.path.c_str());
+    }
     Parse(text, s.sections);
     return CKoError::Success();
 }
@@ -63,7 +71,7 @@ CKoError LoadLocked(Store& s) {
 void EnsureLoadedLocked(Store& s) {
     if (s.loaded) return;
     s.path = DefaultPath();
-    // An unreadable settings file leaves every key at its caller's default.
+    // An unreadable settings file leaves every key at its caller's default (LoadLocked logs it).
     LoadLocked(s).IgnoreError();
 }
 
@@ -75,7 +83,7 @@ CKoError SaveLocked(const Store& s) {
         for (const auto& [key, value] : keys) text += key + "=" + value + "\n";
         text += "\n";
     }
-    CKoError e = FXFile::WriteFileAtomically(s.path, text);
+    CKoError e = FXDurableReplace::WriteWhole(s.path, text);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot write settings file, FileName=[%s]", s.path.c_str());
     return CKoError::Success();
 }

@@ -66,7 +66,7 @@ TEST_F(SubclientStore, MissingPiecesAreErrors) {
     ASSERT_TRUE(id.getApplicationId().IsSuccess());
     ASSERT_TRUE(id.getSubclient(subclient).IsSuccess());
     BackupContent content;
-    EXPECT_TRUE(FXErrorUtil::IsErrNo(ApplBackupContent(*subclient).getFiles(content), ENOENT));
+    EXPECT_TRUE(FXErrorUtil::IsWin32(ApplBackupContent(*subclient).getFiles(content), ZyWin32::ERROR_FILE_NOT_FOUND));
 
     testsupport::ScopedSettings noSettings;
     EXPECT_TRUE(id.getSubclient(subclient).IsError());

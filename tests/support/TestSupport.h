@@ -59,6 +59,22 @@ private:
     bool m_mounted = false;
 };
 
+// Allocations by operator new in this program so far.
+long AllocationCount();
+
+// While in scope, every allocation of more than `maxBytes` on this thread throws std::bad_alloc
+// (operator new of the test programs checks it).
+class ScopedAllocationLimit {
+public:
+    explicit ScopedAllocationLimit(size_t maxBytes);
+    ~ScopedAllocationLimit();
+    ScopedAllocationLimit(const ScopedAllocationLimit&) = delete;
+    ScopedAllocationLimit& operator=(const ScopedAllocationLimit&) = delete;
+
+private:
+    size_t m_previous;
+};
+
 // Sets the settings store to memory for the life of the scope (and back to memory after).
 class ScopedSettings {
 public:

@@ -1,8 +1,10 @@
 #include "JobState.h"
 
-#include <fcntl.h>
+#include <memory>
+#include <stdexcept>
 
 #include "JobFileGuard.h"
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/KoXml.h"
 #include "core/Path.h"
@@ -65,8 +67,39 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
     }
     if ((e = ReadPaths(scan, "Root", r.contentRoots)).IsError() || (e = ReadPaths(scan, "FormerRoot", r.formerRoots)).IsError())
         return Fail(e, path);
+    std::vector<CKoXNodePtr> pendings;
+    if ((e = scan->SelectNodes("Pending", pendings)).IsError()) return Fail(e, path);
+    for (const auto& node : pendings) {
+        std::string from, to;
+        if ((e = node->GetAttributeAsString("From", from)).IsError() || (e = node->GetAttributeAsString("To", to)).IsError())
+            return Fail(e, path);
+        if (!FXSafePath::IsCleanName(from) || !FXSafePath::IsCleanName(to))
+            return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Pending file outside the folder"), path);
+        r.pending.emplace_back(from, to);
+    }
     hasLastScan = true;
     if ((e = Validate(*this)).IsError()) return Fail(e, path);
+    e = FinishPending(resultsDir);
+    if (e.IsError()) return Fail(e, path);
+    return CKoError::Success();
+}
+
+CKoError CScanJobState::FinishPending(const std::string& resultsDir) const {
+    if (!hasLastScan || lastScan.pending.empty()) return CKoError::Success();
+    FXEnv* env = FXEnv::Current();
+    bool renamed = false;
+    for (const auto& [from, to] : lastScan.pending) {
+        const std::string source = FXPath::Join(resultsDir, from);
+        FXFileStat st;
+        CKoError e = env->Stat(source, st);
+        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) continue;  // renamed already
+        if (e.IsSuccess()) e = env->RenameFile(source, FXPath::Join(resultsDir, to));
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot give a file of the last scan its name, FileName=[%s]", to.c_str());
+        renamed = true;
+    }
+    if (!renamed) return CKoError::Success();
+    CKoError e = env->SyncDir(resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE, "The files of the last scan took their names but are not yet durable");
     return CKoError::Success();
 }
 
@@ -93,18 +126,21 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
                     (e = node->SetAttributeString("Name", r.collectFiles[i])).IsSuccess() && i < r.collectSizes.size())
                     e = node->SetAttributeULONGLONG("Size", r.collectSizes[i]);
             }
-            for (size_t i = 0; e.IsSuccess() && i < r.contentRoots.size(); ++i) {
-                if ((e = scan->AppendNode("Root", node)).IsSuccess())
-                    e = node->SetAttributeString("Path", escapeFileName(r.contentRoots[i].c_str(), true));
-            }
-            for (size_t i = 0; e.IsSuccess() && i < r.formerRoots.size(); ++i) {
-                if ((e = scan->AppendNode("FormerRoot", node)).IsSuccess())
-                    e = node->SetAttributeString("Path", escapeFileName(r.formerRoots[i].c_str(), true));
+            std::string escaped;
+            for (const auto& [element, list] : {std::pair{"Root", &r.contentRoots}, std::pair{"FormerRoot", &r.formerRoots}})
+                for (size_t i = 0; e.IsSuccess() && i < list->size(); ++i) {
+                    if ((e = scan->AppendNode(element, node)).IsSuccess()) e = EscapePath((*list)[i], escaped, true);
+                    if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
+                }
+            for (size_t i = 0; e.IsSuccess() && i < r.pending.size(); ++i) {
+                if ((e = scan->AppendNode("Pending", node)).IsSuccess() &&
+                    (e = node->SetAttributeString("From", r.pending[i].first)).IsSuccess())
+                    e = node->SetAttributeString("To", r.pending[i].second);
             }
             // Paths may hold any byte; XML text must be UTF-8, so they are fully escaped.
             for (size_t i = 0; e.IsSuccess() && i < r.rescanPaths.size(); ++i) {
-                if ((e = scan->AppendNode("Rescan", node)).IsSuccess())
-                    e = node->SetAttributeString("Path", escapeFileName(r.rescanPaths[i].c_str(), true));
+                if ((e = scan->AppendNode("Rescan", node)).IsSuccess()) e = EscapePath(r.rescanPaths[i], escaped, true);
+                if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
             }
         }
     }
@@ -115,15 +151,15 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
 }
 
 CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash) {
-    FXFd fd;
-    CKoError e = FXFile::ZYCreateFile(path, O_RDONLY, 0, fd);
+    std::unique_ptr<FXSequentialFile> file;
+    CKoError e = FXEnv::Current()->NewSequentialFile(path, file);
     if (e.IsError()) return e.Push(ZY_HERE);
     size = 0;
     hash = 0xcbf29ce484222325ull;
     static thread_local char buffer[1 << 16];
     for (;;) {
         size_t n = 0;
-        e = FXFile::ZYReadFile(fd, buffer, sizeof buffer, n);
+        e = file->Read(buffer, sizeof buffer, n);
         if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
         if (n == 0) return CKoError::Success();
         size += n;
@@ -167,3 +203,24 @@ CKoError Validate(const CScanJobState& state) {
 }
 
 }  // namespace
+
+CKoError EscapePath(const std::string& path, std::string& escaped, bool encodeAll) {
+    // escapeFileName throws when its buffer cannot be had: here that is an error like any other.
+    try {
+        escapeFileName(path.c_str(), encodeAll, escaped);
+    } catch (const std::exception& ex) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Cannot escape a path, Length=[%zu], error=%s",
+                                       path.size(), ex.what());
+    }
+    return CKoError::Success();
+}
+
+CKoError EscapePath(const std::string& path, std::string& escaped) {
+    try {
+        escapeFileName(path.c_str(), escaped);
+    } catch (const std::exception& ex) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Cannot escape a path, Length=[%zu], error=%s",
+                                       path.size(), ex.what());
+    }
+    return CKoError::Success();
+}

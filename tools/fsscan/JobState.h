@@ -28,6 +28,9 @@ struct SScanRecord {
     // has: the backup acts on nothing outside them (deletions may also lie below a former root).
     std::vector<std::string> contentRoots;
     std::vector<std::string> formerRoots;
+    // Files of the scan still under the names it wrote them with (synced) and the names above
+    // they take: the scan's renames after its commit, which Load finishes if they were cut short.
+    std::vector<std::pair<std::string, std::string>> pending;
 };
 
 class CScanJobState {
@@ -35,9 +38,12 @@ public:
     static constexpr const char* kFileName = "FsScanState.xml";
 
     // A folder without a state file gives an empty state. A state whose job ids are negative or
-    // whose file names are not plain names inside the folder is refused as damaged.
+    // whose file names are not plain names inside the folder is refused as damaged. The renames
+    // the last scan had pending are finished (FinishPending) before the state is given out.
     CKoError Load(const std::string& resultsDir);
     CKoError Save(const std::string& resultsDir) const;
+    // Gives the pending files of the last scan their names; those already renamed are passed.
+    CKoError FinishPending(const std::string& resultsDir) const;
 
     bool hasLastScan = false;
     SScanRecord lastScan;
@@ -49,3 +55,7 @@ public:
 
 // Size and 64-bit FNV-1a hash of a file's bytes.
 CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash);
+// escapeFileName, with its exception (no memory for the buffer) turned into Win32 14; the first
+// form escapes with the machine's setting.
+CKoError EscapePath(const std::string& path, std::string& escaped);
+CKoError EscapePath(const std::string& path, std::string& escaped, bool encodeAll);

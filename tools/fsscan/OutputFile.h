@@ -1,19 +1,20 @@
-// An output file written through stdio that counts its lines and keeps the first write error,
-// so that callers whose writers ignore write failures still learn of a full disk.
+// An output file written through stdio over the file-system seam that counts its lines and keeps
+// the first write error, so that callers whose writers ignore write failures still learn of a
+// full disk.
 #pragma once
 
 #include <cstdint>
 #include <sys/types.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
-#include "core/File.h"
 #include "core/KoError.h"
 
 class COutputFile {
 public:
-    COutputFile() = default;
+    COutputFile();
     ~COutputFile();
     COutputFile(const COutputFile&) = delete;
     COutputFile& operator=(const COutputFile&) = delete;
@@ -21,7 +22,8 @@ public:
     CKoError Open(const std::string& path, bool append);
     FILE* Stream() const { return m_stream; }
     uint64_t Lines() const;
-    // Flushes, syncs and closes; any write error since Open is reported here.
+    // Flushes, syncs and closes; the first error since Open (write, flush, sync or close) is
+    // reported here.
     CKoError Close();
 
 private:
@@ -29,6 +31,6 @@ private:
     static ssize_t Write(void* cookie, const char* buffer, size_t size);
     static int CloseCookie(void* cookie);
     std::string m_path;
-    Cookie* m_cookie = nullptr;
+    std::unique_ptr<Cookie> m_cookie;
     FILE* m_stream = nullptr;
 };

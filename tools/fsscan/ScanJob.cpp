@@ -14,6 +14,7 @@
 #include "OutputFile.h"
 #include "Progress.h"
 #include "agent/FileSystemScanner.h"
+#include "core/Env.h"
 #include "core/File.h"
 #include "core/LogWriter.h"
 #include "core/MntTab.h"
@@ -21,6 +22,7 @@
 #include "core/SafePath.h"
 #include "core/Env.h"
 #include "core/Sync.h"
+#include "core/StringUtil.h"
 #include "core/TimeStamp.h"
 #include "scan/collect/BasicCollectFile.h"
 #include "scan/Unix/CollectFileEncode.h"
@@ -88,6 +90,8 @@ struct CScanJob::Impl : IScanItemCallback {
     int64_t startMicros = 0;
     std::vector<std::string> rescanBelow;  // from the previous job: collect everything below
     std::vector<std::string> unreadable;   // this job's scan errors, for the next job
+    CKoError failure;  // a failure met where the scanner takes no error back: it ends the walk
+    bool committed = false;  // the state may name this job's files
 
     // One collect file per content root, so that the backup can read the roots in parallel.
     struct RootOutput {
@@ -100,6 +104,11 @@ struct CScanJob::Impl : IScanItemCallback {
     std::vector<RootOutput> outputs;
     RootOutput* current = nullptr;  // the root being walked
     std::string dirChangeName, dirChangePath, collectInfoName, collectInfoPath, deletedPath;
+    // In the names this run writes its files under: none of them is a name another run used.
+    std::string runTag;
+    std::string TempPath(const std::string& name) const {
+        return FXPath::Join(options.resultsDir, name + "." + runTag + ".tmp");
+    }
     std::shared_ptr<CDirChange> dc;
     std::shared_ptr<CDirChangePresence> presence;
     CStartCharacterCollectLineFormatter formatter;
@@ -182,25 +191,34 @@ CKoError CScanJob::Impl::Prepare() {
         summary.fallbackReason = "there is no previous scan";
         full = true;
     }
-    dc = std::make_shared<CDirChange>();
+    auto newDirChange = [this] {
+        return options.newDirChange ? options.newDirChange() : std::make_shared<CDirChange>();
+    };
+    dc = newDirChange();
     dc->SetIncludeFiles(options.includeFiles);
     if (!full) {
         e = LoadPreviousDirChange();
+        // A DirChange that is gone or not what was recorded makes the job a full one; one that
+        // could not be read (an I/O error, no memory) fails it: the next attempt may well read it.
+        if (e.IsError() && !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND) &&
+            !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_INVALID_DATA))
+            return e.Push(ZY_HERE, "Cannot read the previous DirChange");
         if (e.IsError()) {
             summary.fallbackReason = "the previous DirChange is unusable: " + e.AsString();
             full = true;
-            dc = std::make_shared<CDirChange>();
+            dc = newDirChange();
             dc->SetIncludeFiles(options.includeFiles);
         }
     }
     summary.full = full;
 
+    runTag = std::to_string(FXEnv::Current()->NowMicros());
     dirChangeName = full ? "DCTot.zyf" : "DCInc.zyf";
-    dirChangePath = FXPath::Join(options.resultsDir, dirChangeName + ".tmp");
+    dirChangePath = TempPath(dirChangeName);
     collectInfoName = full ? "CollectInfoTot.zyf" : "CollectInfoInc.zyf";
-    collectInfoPath = FXPath::Join(options.resultsDir, collectInfoName + ".tmp");
-    deletedPath = FXPath::Join(options.resultsDir, "Deleted.tmp");
-    // A temporary name left by a killed job, or planted as a link, goes before the job writes there.
+    collectInfoPath = TempPath(collectInfoName);
+    deletedPath = TempPath("Deleted");
+    // A temporary name planted as a link (or left by a run with the same tag) goes before the job writes there.
     for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath}) {
         e = RemoveLeftover(path);
         if (e.IsError()) return e.Push(ZY_HERE);
@@ -249,10 +267,11 @@ CKoError CScanJob::Impl::OpenCollectFiles() {
     for (size_t i = 0; i < roots.size(); ++i) {
         RootOutput& o = outputs[i];
         o.root = roots[i];
-        o.escaped = escapeFileName(o.root.c_str());
+        CKoError e = EscapePath(o.root, o.escaped);
+        if (e.IsError()) return e.Push(ZY_HERE);
         o.name = std::string(full ? "CollectTot" : "CollectInc") + std::to_string(i + 1) + ".zyf";
-        o.tempPath = FXPath::Join(options.resultsDir, o.name + ".tmp");
-        CKoError e = RemoveLeftover(o.tempPath);
+        o.tempPath = TempPath(o.name);
+        e = RemoveLeftover(o.tempPath);
         if (e.IsError()) return e.Push(ZY_HERE);
         o.writer.SetOutputFilePath(o.tempPath);
         o.writer.SetIsFullBackup(full);
@@ -283,8 +302,10 @@ CKoError CScanJob::Impl::LoadPreviousDirChange() {
 
 CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
     (void)descend;
+    if (failure.IsError()) return failure;
     ++summary.seen;
-    escapeFileName(item->GetPath().c_str(), escaped);
+    CKoError escapeError = EscapePath(item->GetPath(), escaped);
+    if (escapeError.IsError()) return escapeError.Push(ZY_HERE);
     const SItemStat& st = item->Stat();
 
     if (item->IsFolder()) {
@@ -334,9 +355,15 @@ void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error)
     std::fprintf(stderr, "%sfsscan: cannot scan %s: %s\n", ::isatty(STDERR_FILENO) ? "\n" : "", path.c_str(),
                  error.GetMessage().c_str());
     // What the previous job saw there is kept: not reported deleted, and known to the next job,
-    // which collects all of it again (changes made there meanwhile are unknown).
-    std::string key = escapeFileName(path.c_str());
-    dc->CarryForward(key).IgnoreError();
+    // which collects all of it again (changes made there meanwhile are unknown). Where that
+    // fails the job must fail: its items would be reported deleted.
+    std::string key;
+    CKoError e = EscapePath(path, key);
+    if (e.IsSuccess()) e = dc->CarryForward(key);
+    if (e.IsError()) {
+        if (failure.IsSuccess()) failure = e.Push(ZY_HERE, "Cannot keep what the previous job saw below an unreadable folder, Path=[%s]", path.c_str());
+        return;
+    }
     unreadable.push_back(key);
 }
 
@@ -351,6 +378,7 @@ CKoError CScanJob::Impl::Walk() {
     for (RootOutput& o : outputs) {
         current = &o;
         e = scanner.Scan(o.root, *this);
+        if (e.IsSuccess()) e = failure;
         if (e.IsError()) break;
     }
     current = nullptr;
@@ -449,8 +477,11 @@ CKoError CScanJob::Impl::Finish() {
     e = dirChange.Close();
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the current DirChange");
 
-    // Commit: the files take their names, then the state names them. A crash in between leaves
-    // the previous state, whose start time is older: the next job then collects more, never less.
+    // Commit. This run's files are made whole and durable under this run's names first; saving
+    // the state is the commit point; only then do the files take their names, over those of the
+    // files the previous state names. A crash before the state is saved leaves the previous job
+    // in force with its files untouched; after it, the renames left are finished by the next
+    // load of the state (CScanJobState::Load).
     SScanRecord record;
     record.jobId = summary.jobId;
     record.full = full;
@@ -473,34 +504,61 @@ CKoError CScanJob::Impl::Finish() {
     }
     e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
     if (e.IsError()) return e.Push(ZY_HERE);
-    e = FXFile::ReplaceFile(dirChangePath, FXPath::Join(options.resultsDir, dirChangeName));
-    if (e.IsError()) return e.Push(ZY_HERE);
-    for (const RootOutput& o : outputs) {
-        e = FXFile::ReplaceFile(o.tempPath, FXPath::Join(options.resultsDir, o.name));
-        if (e.IsError()) return e.Push(ZY_HERE);
-        record.collectFiles.push_back(o.name);
+    auto pend = [&](const std::string& written, const std::string& name) {
+        CKoError synced = FXSyncFile(written);
+        if (synced.IsError()) return synced.Push(ZY_HERE);
+        std::string folder, writtenName;
+        FXPath::SplitParentPath(written, folder, writtenName).IgnoreError();
+        record.pending.emplace_back(writtenName, name);
+        return CKoError::Success();
+    };
+    e = pend(dirChangePath, dirChangeName);
+    for (size_t i = 0; e.IsSuccess() && i < outputs.size(); ++i) {
+        e = pend(outputs[i].tempPath, outputs[i].name);
+        record.collectFiles.push_back(outputs[i].name);
     }
-    e = FXFile::ReplaceFile(collectInfoPath, FXPath::Join(options.resultsDir, collectInfoName));
-    if (e.IsError()) return e.Push(ZY_HERE);
+    if (e.IsSuccess()) e = pend(collectInfoPath, collectInfoName);
+    if (e.IsSuccess()) e = FXEnv::Current()->SyncDir(options.resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot make the files of the job durable");
 
     CScanJobState next = state;
     next.hasLastScan = true;
     next.lastScan = record;
     next.lastJobId = std::max(state.lastJobId, summary.jobId);
+    // A save that fails once it has renamed (its folder sync) leaves the new state in place,
+    // maybe for good: from here on the files it names stay, whatever happens.
+    committed = true;
     e = next.Save(options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
 
-    // A previous job of the same level may have had more roots: its extra files go.
+    // The job is done from here; what fails below is finished or tidied by a later run.
+    e = next.FinishPending(options.resultsDir);
+    if (e.IsSuccess()) {
+        next.lastScan.pending.clear();
+        e = next.Save(options.resultsDir);
+    }
+    if (e.IsError())
+        ZYLOG_ERROR("The job is recorded, and the next run finishes putting its files in place, error=%s",
+                    e.AsString().c_str());
+
+    // A previous job of the same level may have had more roots: its extra files go; and so do
+    // files that runs which stopped midway left under their own names.
     std::vector<std::string> names;
     if (FXFile::GetMatchingFiles(options.resultsDir, full ? "CollectTot*.zyf" : "CollectInc*.zyf", names).IsSuccess()) {
         for (const std::string& name : names)
             if (std::find(record.collectFiles.begin(), record.collectFiles.end(), name) == record.collectFiles.end())
                 FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
     }
+    if (e.IsSuccess() && FXFile::GetMatchingFiles(options.resultsDir, "*.[0-9]*.tmp", names).IsSuccess()) {
+        for (const std::string& name : names)
+            if (FXString::MatchLeft(name, "DC") || FXString::MatchLeft(name, "Collect") || FXString::MatchLeft(name, "Deleted."))
+                FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
+    }
     return CKoError::Success();
 }
 
 void CScanJob::Impl::RemoveTemporaries() {
+    if (committed) return;  // the state may name them: a later load gives them their names
     for (const RootOutput& o : outputs) FXFile::RemoveFile(o.tempPath).IgnoreError();
     for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath})
         if (!path.empty()) FXFile::RemoveFile(path).IgnoreError();

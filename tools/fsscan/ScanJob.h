@@ -8,11 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/KoError.h"
+
+class CDirChange;
 
 struct SScanJobOptions {
     std::vector<std::string> contents;
@@ -20,6 +23,8 @@ struct SScanJobOptions {
     long long jobId = -1;  // -1: one more than the last job of the folder
     bool incremental = true;
     bool includeFiles = true;  // track files in the DirChange, not only folders
+    // Makes the job's DirChange; tests give one of their own (a plain CDirChange when empty).
+    std::function<std::shared_ptr<CDirChange>()> newDirChange;
 };
 
 struct SScanJobSummary {

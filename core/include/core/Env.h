@@ -219,7 +219,9 @@ public:
     // Appends; after the first failure nothing more is written and the failure is kept.
     CKoError Append(std::string_view data);
     // Syncs, closes, renames over the final path and syncs the folder. Reports the first error
-    // of any step, Append's included; on error the target is untouched and the temporary gone.
+    // of any step, Append's included. On an error before the rename the target is untouched and
+    // the temporary gone; when only the folder sync fails, the target is the new file already,
+    // but a crash may still bring the old one back: the caller must allow for either.
     CKoError Commit();
     // Drops the replacement: the temporary file goes, the target is untouched.
     void Abandon();
@@ -231,6 +233,10 @@ public:
 
     // Replaces `path` with `content` in one call.
     static CKoError WriteWhole(const std::string& path, std::string_view content, mode_t mode = 0644);
+    // The second half for a file that a writer of its own finished under `writtenPath` (closed,
+    // not necessarily synced): syncs it, renames it over `finalPath` and syncs the folder. The
+    // written file is the caller's to remove when this fails before the rename.
+    static CKoError Install(const std::string& writtenPath, const std::string& finalPath);
 
 private:
     std::string m_finalPath;
@@ -243,3 +249,13 @@ private:
 
 // Makes a rename or a creation in `folder` durable; the folder of a path is its parent.
 CKoError FXSyncParentDir(const std::string& path);
+// Makes the data of a file that a writer of its own finished (closed) durable.
+CKoError FXSyncFile(const std::string& path);
+
+// The error an environment gives when the system refuses `what` on `path` with errno `err`: the
+// families above for a missing or existing name, otherwise the errno. Wrappers that make faults
+// of their own build them with it, so callers meet what a real failure would give them.
+CKoError FXEnvPathError(const FXCodeLocation& here, int err, const char* what, const std::string& path);
+// The errno behind an environment's error (for stdio streams and messages that carry an errno):
+// an errno error gives its own, the families above theirs, anything else EIO.
+int FXEnvErrno(const CKoError& error);

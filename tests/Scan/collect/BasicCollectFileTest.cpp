@@ -14,6 +14,7 @@
 #include "scan/collect/BasicCollectFile.h"
 #include "scan/Unix/CollectFileEncode.h"
 #include "scan/collect/CollectFileReader.h"
+#include "core/FaultInjectionEnv.h"
 #include "support/TestSupport.h"
 #include "scan/collect/StartCharacterCollectLineFormatter.h"
 #include "scan/collect/BasicCollectFileSolr.h"
@@ -307,8 +308,11 @@ TEST(BasicCollectFileFailureTest, EachFailingWriteIsReportedWithTheLineItWasFor)
 }
 
 TEST(BasicCollectFileFailureTest, AFullDiskLeavesOnlyCompleteLines) {
-    testsupport::TinyTmpfs disk(64 * 1024);
-    if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    // The disk fills on the fourth buffer written, half of which lands.
+    testsupport::ScopedTempDir disk;
+    FXFaultInjectionEnv env;
+    FXScopedEnv scoped(&env);
+    env.FailNth(EFaultOp::Write, 4, ENOSPC, true, true);
     auto formatter = Extended();
     CBasicCollectFile writer;
     const std::string path = disk.Path() + "/Collect.zyf";
@@ -338,6 +342,8 @@ TEST(BasicCollectFileFailureTest, AFullDiskLeavesOnlyCompleteLines) {
 TEST(BasicCollectFileFailureTest, OpenAndFlushFailures) {
     testsupport::ScopedLogCapture log;
     testsupport::ScopedTempDir dir;
+    FXFaultInjectionEnv env;
+    FXScopedEnv scoped(&env);
     CStartCharacterCollectLineFormatter plain;
     {
         CBasicCollectFile writer;
@@ -353,12 +359,15 @@ TEST(BasicCollectFileFailureTest, OpenAndFlushFailures) {
         EXPECT_EQ(testsupport::ReadFile(dir / "Old.zyf"), "/old\n/a/\n/a/f\n");
         writer.LogTimeCounters();
         EXPECT_TRUE(log.Log().Contains("AddFile: Count=[1]"));
-        writer.SetOutputFilePath("/dev/full");
+        writer.SetOutputFilePath(dir / "Full.zyf");
         ASSERT_TRUE(writer.OpenOutputFile(false).IsSuccess());
         ASSERT_TRUE(writer.AddEntry(File("/a/g"), plain).IsSuccess());  // still in the buffer
+        env.FailNth(EFaultOp::Write, 1, ENOSPC, true);
     }
     EXPECT_TRUE(log.Log().Contains("Close failed, error="));
-    EXPECT_TRUE(log.Log().Contains("CollectFile=[/dev/full], CountedFolders=[1], CountedFiles=[2], PathsMemoryUsage=["));
+    EXPECT_TRUE(log.Log().Contains("CollectFile=[" + (dir / "Full.zyf") +
+                                   "], CountedFolders=[1], CountedFiles=[2], PathsMemoryUsage=["));
+    EXPECT_EQ(testsupport::ReadFile(dir / "Full.zyf"), "");
 }
 
 TEST(BasicCollectFileSolrTest, AncestorsGoUnderPseudoPaths) {

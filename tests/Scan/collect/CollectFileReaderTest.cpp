@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agent/PlatformServices.h"
+#include "core/FaultInjectionEnv.h"
 #include "core/StringUtil.h"
 #include "scan/collect/CollectFileReader.h"
 #include "support/TestSupport.h"
@@ -293,14 +294,18 @@ TEST_F(CollectFileReaderTest, BytesThatAreNotText) {
 }
 
 TEST_F(CollectFileReaderTest, ReadErrorIsReturnedAndKept) {
-    CCollectFileReader r(m_dir.Path());  // a folder opens as a stream, and reading it fails
+    testsupport::WriteFile(m_dir / "Collect.zyf", "/a\n");
+    FXFaultInjectionEnv env;
+    FXScopedEnv scoped(&env);
+    CCollectFileReader r(m_dir / "Collect.zyf");
     ASSERT_TRUE(r.OpenCollectFile().IsSuccess());
     EXPECT_TRUE(r.GetFileReadError().IsSuccess());
+    env.FailNth(EFaultOp::Read, 1, EIO);
     std::string name;
     CKoError e = r.GetNextLine(name);
-    ASSERT_TRUE(FXErrorUtil::IsErrNo(e, EISDIR)) << e.AsString();
+    ASSERT_TRUE(FXErrorUtil::IsErrNo(e, EIO)) << e.AsString();
     EXPECT_NE(e.AsString().find("Failed to read collect file"), std::string::npos);
-    EXPECT_TRUE(FXErrorUtil::IsErrNo(r.GetFileReadError(), EISDIR));
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(r.GetFileReadError(), EIO));
     EXPECT_TRUE(r.IsFileError());
     EXPECT_FALSE(r.IsEndOfFile());
 }

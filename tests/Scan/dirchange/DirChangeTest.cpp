@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/FaultInjectionEnv.h"
 #include "core/File.h"
 #include "scan/content/ContentMapper.h"
 #include "scan/dirchange/DirChange.h"
@@ -214,6 +215,47 @@ TEST_F(DirChangeTest, CarryingForwardAfterIntermediateMarksStillMarksTheFoldersA
     EXPECT_EQ(CurrentDirChange(dc), "/\n/x/\n/x/y/\n/x/y/z/\n\tf\n");
 }
 
+// Running out of memory in the middle of the walk is an error, not an exception through a
+// function that returns CKoError.
+TEST_F(DirChangeTest, CarryingForwardWithoutMemoryIsAnError) {
+    CDirChange dc;
+    const std::string longName(4000, 'n');
+    Load(dc, true, "/top/" + longName + "/\n\tf\n");
+    CKoError error;
+    bool threw = false;
+    {
+        testsupport::ScopedAllocationLimit limit(1000);
+        try {
+            error = dc.CarryForward("/");
+        } catch (...) {
+            threw = true;
+        }
+    }
+    EXPECT_FALSE(threw);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, ZyWin32::ERROR_OUTOFMEMORY)) << error.AsString();
+    ASSERT_TRUE(dc.CarryForward("/").IsSuccess());
+    EXPECT_TRUE(FlagsOf(dc, "/top/" + longName + "/f").IsSet(Flags::CURRENTDIRCHANGE));
+}
+
+// A previous DirChange with a line too long for the memory there is fails to load, cleanly.
+TEST_F(DirChangeTest, LoadingWithoutMemoryIsAnError) {
+    WriteFile(m_dir / "prev", "/top/\n\t" + std::string(300000, 'n') + "\n");
+    CDirChange dc;
+    dc.SetIncludeFiles(true);
+    CKoError error;
+    bool threw = false;
+    {
+        testsupport::ScopedAllocationLimit limit(100000);
+        try {
+            error = dc.LoadFile(m_dir / "prev", nullptr);
+        } catch (...) {
+            threw = true;
+        }
+    }
+    EXPECT_FALSE(threw);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, ZyWin32::ERROR_OUTOFMEMORY)) << error.AsString();
+}
+
 TEST_F(DirChangeTest, OutputFailures) {
     CDirChange dc;
     Load(dc, true);
@@ -227,6 +269,24 @@ TEST_F(DirChangeTest, OutputFailures) {
     ASSERT_TRUE(error.IsError());
     EXPECT_NE(error.AsString().find("Failed to open Collect file, FileName=" + noFolder), std::string::npos);
     EXPECT_EQ(count, 0);
+
+    // A write or close that fails is not a DirChange (or collect file) written.
+    Add(dc, "/a/f2", kCollectedFile);
+    {
+        FXFaultInjectionEnv env;
+        FXScopedEnv scoped(&env);
+        for (EFaultOp op : {EFaultOp::Write, EFaultOp::Close}) {
+            env.FailNth(op, 1, ENOSPC);
+            error = dc.WriteCurrentDirChangeFile(m_dir / "dc");
+            EXPECT_TRUE(FXErrorUtil::IsErrNo(error, ENOSPC)) << AsString(op) << ": " << error.AsString();
+            EXPECT_NE(error.AsString().find("Failed to write DirChange file, FileName=" + m_dir / "dc"), std::string::npos);
+            env.FailNth(op, 1, ENOSPC);
+            count = 7;
+            error = dc.WriteCurrentCollectFile(m_dir / "collect", count);
+            EXPECT_TRUE(FXErrorUtil::IsErrNo(error, ENOSPC)) << AsString(op) << ": " << error.AsString();
+            EXPECT_EQ(count, 0);
+        }
+    }
 
     // A stream that fails reports the failure to the caller who owns it.
     std::string sink;

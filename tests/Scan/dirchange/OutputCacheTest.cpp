@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/FaultInjectionEnv.h"
 #include "scan/dirchange/OutputCache.h"
 #include "scan/dirchange/XDirChange.h"
 #include "support/TestSupport.h"
@@ -80,7 +81,14 @@ TEST(OutputCache, CollectFileRangesAreReadBack) {
         // Names already read need no file; without the name cache the file is needed.
         std::remove(name.c_str());
         EXPECT_EQ(cache->isInCache(3, "/a/other", false, nullptr), cacheNames);
-        EXPECT_EQ(log.Log().Contains("can't open input file '" + name + "' to search for 'other'"), !cacheNames);
+        EXPECT_EQ(log.Log().Contains("can't open input file '" + name + "' to search for 'other' (errno:2)"), !cacheNames);
+        // The errno logged is the open's, whatever ran after it.
+        WriteFile(name, collect.text);
+        FXFaultInjectionEnv env;
+        FXScopedEnv scoped(&env);
+        env.FailNth(EFaultOp::Open, 1, EACCES);
+        EXPECT_FALSE(cache->isInCache(3, "/a/missing", false, nullptr));
+        EXPECT_TRUE(log.Log().Contains("can't open input file '" + name + "' to search for 'missing' (errno:13)"));
     }
 }
 

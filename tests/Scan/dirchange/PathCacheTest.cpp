@@ -11,16 +11,7 @@
 
 #include "core/LogWriter.h"
 #include "scan/dirchange/PathCache.h"
-
-// Counts every allocation of the test program, so a test can show that searches allocate nothing.
-static std::atomic<long> g_allocations{0};
-void* operator new(size_t size) {
-    ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -111,20 +102,20 @@ TEST(PathCache, SearchReportsTheNearestContent) {
 }
 
 TEST(PathCache, SearchesAllocateNothing) {
-    const long atStart = g_allocations.load();
+    const long atStart = testsupport::AllocationCount();
     Trie trie;
     for (int i = 0; i < 300; ++i) Put(trie, "/some/folder/with/a-long-file-name-" + std::to_string(i) + ".txt", 1);
-    ASSERT_GT(g_allocations.load(), atStart + 300);  // the counter does see the trie's allocations
+    ASSERT_GT(testsupport::AllocationCount(), atStart + 300);  // the counter does see the trie's allocations
     const std::string hit = "/some/folder/with/a-long-file-name-150.txt";
     const std::string miss = "/some/folder/with/a-long-file-name-150.txt/below/it";
     NodePtr node;
     uint32_t value = 0;
-    const long before = g_allocations.load();
+    const long before = testsupport::AllocationCount();
     EXPECT_EQ(trie.Search(hit, node), R::FOUND_EXACT);
     EXPECT_EQ(trie.Search(miss, value), R::FOUND_ANCESTOR);
     EXPECT_EQ(trie.SearchIgnoreContent(miss, node), R::FOUND_ANCESTOR);
     EXPECT_EQ(trie.Insert(hit, 2).GetErrorCode(), 0);  // an existing path: nothing to make
-    EXPECT_EQ(g_allocations.load(), before);
+    EXPECT_EQ(testsupport::AllocationCount(), before);
 }
 
 TEST(PathCache, RootIsFoundOnlyWithContent) {

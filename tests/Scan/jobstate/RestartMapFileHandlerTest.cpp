@@ -9,6 +9,7 @@
 
 #include "core/File.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
+#include "core/FaultInjectionEnv.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -28,17 +29,6 @@ unsigned Add(CRestartMapFileHandler& h, const std::string& path, int64_t offset 
     unsigned id = 999;
     EXPECT_TRUE(h.AddEntryIfNotExist(CRestartMapFileEntry(path, offset), id).IsSuccess());
     return id;
-}
-
-// Fills the file system of `folder` until a write fails; the filler file is returned.
-std::string FillDisk(const std::string& folder) {
-    std::string filler = folder + "/filler";
-    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::string chunk(4096, 'x');
-    while (::write(fd, chunk.data(), chunk.size()) > 0) {
-    }
-    ::close(fd);
-    return filler;
 }
 
 TEST(RestartMapFile, Version1LoadsByPositionAndChecksTheTrailer) {
@@ -221,15 +211,16 @@ TEST(RestartMapFile, CollectInfoAddsDisksThenComponentsInTheFolder) {
 }
 
 TEST(RestartMapFile, FailedFlushOnAFullDiskKeepsThePreviousMap) {
-    testsupport::TinyTmpfs disk(256 * 1024);
-    if (!disk.Mounted()) GTEST_SKIP() << "needs root to mount a tmpfs";
+    testsupport::ScopedTempDir disk;
     const std::string map = disk.Path() + "/CollectMap_Tot.zyf";
     CRestartMapFileHandler h;
     ASSERT_TRUE(h.Init(disk.Path(), true, true).IsSuccess());
     Add(h, "/jr/NumColTot1.zyf", 7);
     ASSERT_TRUE(h.FlushToFile().IsSuccess());
     const std::string before = testsupport::ReadFile(map);
-    const std::string filler = FillDisk(disk.Path());
+    FXFaultInjectionEnv env;
+    FXScopedEnv scoped(&env);
+    env.FailNth(EFaultOp::Write, 1, ENOSPC, true, true);
 
     // A few more entries fit the stream buffer and fail when flushed; many fail while written.
     Add(h, "/jr/NumColTot2.zyf", 8);
@@ -248,13 +239,13 @@ TEST(RestartMapFile, FailedFlushOnAFullDiskKeepsThePreviousMap) {
     EXPECT_EQ(AllEntries(reloaded).size(), 1u);
 
     // Once there is room again the whole map goes out.
-    ASSERT_EQ(::unlink(filler.c_str()), 0);
+    env.ClearFaults();
     ASSERT_TRUE(h.FlushToFile().IsSuccess());
     ASSERT_TRUE(reloaded.Init(disk.Path(), true, false).IsSuccess());
     EXPECT_EQ(AllEntries(reloaded).size(), 4999u);
 }
 
-TEST(RestartMapFile, FailedFlushInAnImmutableFolderKeepsThePreviousMap) {
+TEST(RestartMapFile, FailedFlushInAFolderThatTakesNothingKeepsThePreviousMap) {
     testsupport::ScopedTempDir dir;
     const std::string map = dir / "CollectMap_Tot.zyf";
     CRestartMapFileHandler h;
@@ -262,20 +253,29 @@ TEST(RestartMapFile, FailedFlushInAnImmutableFolderKeepsThePreviousMap) {
     Add(h, "/jr/NumColTot1.zyf", 7);
     ASSERT_TRUE(h.FlushToFile().IsSuccess());
     const std::string before = testsupport::ReadFile(map);
-    if (testsupport::Shell("chattr +i '" + dir.Path() + "' 2>/dev/null") != 0)
-        GTEST_SKIP() << "the file system does not take chattr +i";
+    FXFaultInjectionEnv env;
+    FXScopedEnv scoped(&env);
+    env.FailNth(EFaultOp::Open, 1, EPERM);  // an immutable folder
 
     Add(h, "/jr/NumColTot2.zyf", 8);
     CKoError err = h.FlushToFile();
-    testsupport::Shell("chattr -i '" + dir.Path() + "'");
     ASSERT_TRUE(err.IsError());
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(err, EPERM)) << err.AsString();
     EXPECT_TRUE(HasMessage(err, "Error opening restart map file [" + map + "]")) << err.AsString();
     EXPECT_EQ(testsupport::ReadFile(map), before);
+    // Nor does a failed rename or folder sync pass for a flush.
+    for (EFaultOp op : {EFaultOp::Sync, EFaultOp::Rename, EFaultOp::SyncDir}) {
+        env.FailNth(op, 1, EIO);
+        err = h.FlushToFile();
+        EXPECT_TRUE(FXErrorUtil::IsErrNo(err, EIO)) << AsString(op) << ": " << err.AsString();
+    }
     ASSERT_TRUE(h.FlushToFile().IsSuccess());
     EXPECT_EQ(AllEntries(h).size(), 2u);
 }
 
-// A backup killed in the middle of a flush must restart from a map that loads.
+// A backup killed in the middle of a flush must restart from a map that loads. The child says
+// when its first flush is done, so that a slow start on a busy machine cannot use up the time
+// before the kill; the kill then lands at a random moment of the flushes that follow.
 TEST(RestartMapFile, KillDuringFlushesLeavesALoadableMap) {
     testsupport::ScopedTempDir dir;
     std::mt19937 rng(11);
@@ -302,18 +302,20 @@ TEST(RestartMapFile, KillDuringFlushesLeavesALoadableMap) {
         }
         ::close(ready[1]);
         char byte = 0;
-        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        const bool flushedOnce = ::read(ready[0], &byte, 1) == 1;
         ::close(ready[0]);
-        ::usleep(rng() % 60000);
+        ::usleep(rng() % 30000);
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
+        ASSERT_TRUE(flushedOnce) << "child ended with " << WEXITSTATUS(status);
         ASSERT_TRUE(WIFSIGNALED(status)) << "child ended with " << WEXITSTATUS(status);
         ASSERT_TRUE(FXFile::DoesFileExist(dir / "CollectMap_Tot.zyf"));
         CRestartMapFileHandler loaded;
         CKoError err = loaded.Init(dir.Path(), true, false);
         ASSERT_TRUE(err.IsSuccess()) << "round " << round << ": " << err.AsString();
         Entries e = AllEntries(loaded);
+        ASSERT_FALSE(e.empty());
         for (size_t i = 0; i < e.size(); ++i) ASSERT_EQ(e[i].first, i);
     }
 }

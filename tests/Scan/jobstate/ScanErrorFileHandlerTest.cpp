@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "agent/JobClient.h"
+#include "core/FaultInjectionEnv.h"
 #include "scan/jobstate/ScanErrorFileHandler.h"
 #include "support/TestSupport.h"
 
@@ -131,7 +132,7 @@ TEST(ScanErrorFile, LineEndsInsideArgumentsDoNotShiftLaterRecords) {
 
 TEST(ScanErrorFile, LineOperationsThrowAndRecordsTurnThatIntoErrors) {
     testsupport::ScopedTempDir dir;
-    testsupport::WriteFile(dir / "ScanError.zyf", "1\r\nnot a number\r\n");
+    testsupport::WriteFile(dir / "ScanError.zyf", "1\r\nnot a number\r\nargs\r\n3\r\n");
     CScanErrorFileHandler h(dir.Path());
     ASSERT_TRUE(h.OpenFile(true).IsSuccess());
     EXPECT_EQ(h.getVersion(), 1u);
@@ -160,12 +161,65 @@ TEST(ScanErrorFile, FailuresToOpenReadOrWriteAreReported) {
     ASSERT_TRUE(e.IsError());
     EXPECT_EQ(e.GetMessage().rfind("Failed to read, FileName=" + path, 0), 0u) << e.AsString();
 
-    // Records are buffered until the file is closed; a full device shows there.
+    // Records are buffered until the file is closed; a full disk shows there.
     ASSERT_EQ(::unlink(path.c_str()), 0);
-    ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
+    FXFaultInjectionEnv env;
+    FXScopedEnv scoped(&env);
+    env.FailNth(EFaultOp::Write, 1, ENOSPC);
     e = CScanErrorFileHandler(dir.Path()).WriteMessage(Record(1, "lost", 3));
-    ASSERT_TRUE(FXErrorUtil::IsWin32(e, 774));
+    ASSERT_TRUE(FXErrorUtil::IsWin32(e, 774)) << e.AsString();
     EXPECT_EQ(e.GetMessage(), "Failed to write to backing file, Path=" + path + ", error=28");
+    env.FailNth(EFaultOp::Open, 1, EACCES);
+    e = CScanErrorFileHandler(dir.Path()).WriteMessage(Record(1, "lost", 3));
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(e, EACCES)) << e.AsString();
+    EXPECT_EQ(e.GetMessage().rfind("Open failed, FileName=" + path, 0), 0u) << e.AsString();
+}
+
+// A write that fails half-way, or a crash in the middle of one, never leaves a torn record for
+// the records after it to be read out of step with.
+TEST(ScanErrorFile, AFailedOrInterruptedWriteLeavesOnlyWholeRecords) {
+    testsupport::ScopedTempDir dir;
+    const std::string path = dir / "ScanError.zyf";
+    FXFaultInjectionEnv env;
+    FXScopedEnv scoped(&env);
+    CScanErrorFileHandler h(dir.Path());
+    ASSERT_TRUE(h.WriteMessage(Record(1, "first", 14)).IsSuccess());
+    env.FailNth(EFaultOp::Write, 1, ENOSPC, false, true);  // half of the record lands
+    EXPECT_TRUE(FXErrorUtil::IsWin32(h.WriteMessage(Record(2, "torn", 3)), 774));
+    ASSERT_TRUE(h.WriteMessage(Record(3, "third", 1)).IsSuccess());
+    EXPECT_EQ(testsupport::ReadFile(path), "1\r\n1\r\nfirst\r\n14\r\n3\r\nthird\r\n1\r\n");
+
+    // A crash left half a record (or a version line cut short): the next writer cuts it off.
+    for (const char* torn : {"1\r\n1\r\nfirst\r\n14\r\n2\r\nto", "1\r\n1\r\nfirst\r\n14\r\n2\r\ntorn\r\n", "1"}) {
+        testsupport::WriteFile(path, torn);
+        ASSERT_TRUE(CScanErrorFileHandler(dir.Path()).WriteMessage(Record(4, "after", 3)).IsSuccess());
+        const std::string expected = std::string(torn) == "1" ? "1\r\n4\r\nafter\r\n3\r\n"
+                                                                : "1\r\n1\r\nfirst\r\n14\r\n4\r\nafter\r\n3\r\n";
+        EXPECT_EQ(testsupport::ReadFile(path), expected) << torn;
+    }
+    // And what a record wrote is on disk when WriteMessage returns.
+    env.Crash();
+    ASSERT_TRUE(env.DropUnsyncedData().IsSuccess());
+    EXPECT_EQ(testsupport::ReadFile(path), "1\r\n4\r\nafter\r\n3\r\n");
+}
+
+// A whole record that does not parse is passed over; the records after it still count.
+TEST(ScanErrorFile, ADamagedRecordIsSkippedAndReadingGoesOn) {
+    testsupport::ScopedTempDir dir;
+    testsupport::WriteFile(dir / "ScanError.zyf",
+                           "1\r\n101\r\na\r\n14\r\nx1\r\nb\r\n3\r\n103\r\nc\r\n1\r\n104\r\nd\r\n99999999999\r\n105\r\ne\r\n3\r\n");
+    ZYRecordingBkpJobClient client;
+    ZYJobStatus status = 0;
+    ASSERT_TRUE(CScanErrorFileHandler(dir.Path()).ReadAndSendScanErrorJPR(status, &client).IsSuccess());
+    auto causes = client.getPendingCauses();
+    ASSERT_EQ(causes.size(), 3u);
+    EXPECT_EQ(causes[0].messageId, 101u);
+    EXPECT_EQ(causes[1].messageId, 103u);
+    EXPECT_EQ(causes[2].messageId, 105u);
+    EXPECT_EQ(status, 3u);
+    unsigned s = 0;
+    ASSERT_TRUE(CScanErrorFileHandler(dir.Path()).GetJobStatus(s).IsSuccess());
+    EXPECT_EQ(s, 3u);
 }
 
 }  // namespace

@@ -143,6 +143,7 @@ private:
     // item below a folder or that folder is not in the trie.
     Trie::Node* FolderOfLocked(std::string_view path, std::string_view& name);
     CKoError WriteCurrentDirChangeLocked(FILE* out);
+    CKoError LoadFileLocked(const std::string& fileName, ContentMapperAPI* mapper);
 
     std::atomic<bool> m_includeFiles{false};
     FXCriticalSection m_lock;

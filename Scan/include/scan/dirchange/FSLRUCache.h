@@ -81,6 +81,16 @@ public:
     }
     size_t GetCapacity() const { return m_capacity; }
 
+    // Drops one entry, calling the evict hook; answers whether it was there.
+    bool Erase(const K& key) {
+        auto found = m_map.find(key);
+        if (found == m_map.end()) return false;
+        if (m_onEvict) m_onEvict(found->second.first);
+        m_recency.erase(found->second.second);
+        m_map.erase(found);
+        return true;
+    }
+
     // Empties the cache without calling the evict hook.
     void Clear() {
         m_map.clear();

@@ -30,6 +30,8 @@ public:
     CKoError ReadLine(bool& got);
 
     ELineKind Kind() const { return m_kind; }
+    // False for a last line that the end of the data cut off before its LF (a torn write).
+    bool EndedByNewline() const { return m_buffer.EndedByNewline(); }
     std::string_view Line() const { return m_line; }
     // The first element: the folder text, or TAB and the file name (both still escaped).
     std::string_view Name() const { return m_fields.empty() ? std::string_view() : m_fields[0]; }

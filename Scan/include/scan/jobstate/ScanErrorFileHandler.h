@@ -20,7 +20,8 @@ public:
     virtual ~CScanErrorFileData() = default;
 
     // Write or read the three fields through the handler's line operations. A record cut short
-    // reads as Win32 259, like the end of the file; Deserialize changes nothing then.
+    // reads as Win32 259, like the end of the file; a whole record whose numbers do not parse is
+    // Win32 774 and is passed over. Deserialize changes nothing on failure.
     virtual CKoError Serialize(CScanErrorFileHandler& handler) const;
     virtual CKoError Deserialize(CScanErrorFileHandler& handler);
 
@@ -38,7 +39,9 @@ public:
 
     // For reading (the version line is read), or for appending (a new file gets the version line).
     CKoError OpenFile(bool forRead);
-    // Closing a file opened for appending is where buffered records reach it; its failure counts.
+    // Closing a file opened for appending is where buffered records reach it (in one write, synced);
+    // its failure counts, and a record it tore is cut off again. Opening for appending cuts a
+    // torn last record off first, so that records appended after it stay whole.
     CKoError CloseFile();
     // 0 until read or written.
     uint32_t getVersion() const;
@@ -73,9 +76,10 @@ public:
     // The most severe job status in the file: 3 over 14 over 1; 1 when there is none.
     CKoError GetJobStatus(unsigned& status);
     // Raises every record as a pending cause through `jobClient` and sets `status` to the file's
-    // most severe job status.
+    // most severe job status. Damaged records are passed over; a record cut short ends the file.
     CKoError ReadAndSendScanErrorJPR(ZYJobStatus& status, ZYBkpJobClient* jobClient);
 
 private:
+    bool IsDamagedRecord(const CKoError& e);
     std::shared_ptr<CScanErrorFileHandlerPrivate> m_private;
 };

@@ -167,7 +167,7 @@ template <class T, class Tag>
 template <size_t... K>
 __attribute__((always_inline)) inline const char* CPathCacheNodeT<T, Tag>::InlineChars(std::index_sequence<K...>) const {
     const char* chars = nullptr;
-    ((m_nameClass == K
+    (void)((m_nameClass == K
           ? (chars = static_cast<const pathcache_detail::NamedNode<
                          CPathCacheNodeT, pathcache_detail::InlineCapacity<CPathCacheNodeT>(K)>*>(this)
                          ->chars,
@@ -211,7 +211,7 @@ typename CPathCacheNodeT<T, Tag>::NodePtr CPathCacheNodeT<T, Tag>::MakeInline(un
                                                                                const NodePtr& parent,
                                                                                std::index_sequence<K...>) {
     NodePtr node;
-    ((nameClass == K
+    (void)((nameClass == K
           ? (node = std::allocate_shared<pathcache_detail::NamedNode<
                  CPathCacheNodeT, pathcache_detail::InlineCapacity<CPathCacheNodeT>(K)>>(
                  CPathCacheNodeAllocator<CPathCacheNodeT>(), name, parent, static_cast<uint8_t>(K)),

@@ -1,4 +1,4 @@
-#include "scan/collect/AncestorItemInfoFactory.h"
+#include "scan/dirchange/AncestorItemInfoFactory.h"
 
 CAncestorItemInfoFactory::~CAncestorItemInfoFactory() = default;
 
