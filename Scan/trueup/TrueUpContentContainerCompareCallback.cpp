@@ -49,11 +49,13 @@ CKoError CTrueUpContentContainerCompareCallback::OnFolderInBothIndexes(const std
 
 CKoError CTrueUpContentContainerCompareCallback::OnFolderInIndex1(const std::string& path, const std::string&,
                                                                   bool& /*recurse*/) {
+    if (path == "/") return CKoError::Success();  // the root is never gone, nor new
     return Passed(m_rules->OnlyInTrueUp(path, true), ZY_HERE, path);
 }
 
 CKoError CTrueUpContentContainerCompareCallback::OnFolderInIndex2(const std::string& path, const std::string&,
                                                                   const std::string& metadata) {
+    if (path == "/") return CKoError::Success();
     const CTrueUpDirChangeItemDataImplPtr data = Read(path, metadata);
     return Passed(m_rules->OnlyInComparison(path, true, data.get()), ZY_HERE, path);
 }

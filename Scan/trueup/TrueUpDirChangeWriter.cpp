@@ -1,6 +1,7 @@
 #include "scan/trueup/TrueUpDirChangeWriter.h"
 
 #include "TrueUpContainerDirChangeWriter.h"
+#include "TrueUpFlatFileDirChangeWriter.h"
 
 CKoError CTrueUpDirChangeWriter::Create(EDirChangeMethod method, const std::string& name,
                                         std::unique_ptr<CTrueUpDirChangeWriter>& writer) {
@@ -9,6 +10,10 @@ CKoError CTrueUpDirChangeWriter::Create(EDirChangeMethod method, const std::stri
     try {
         if (method == EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER) {
             writer = std::make_unique<CTrueUpContainerDirChangeWriter>(name);
+            return CKoError::Success();
+        }
+        if (method == EDirChangeMethod::DIRCHANGE_METHOD_FILE) {
+            writer = std::make_unique<CTrueUpFlatFileDirChangeWriter>(name);
             return CKoError::Success();
         }
     } catch (const std::bad_alloc&) {

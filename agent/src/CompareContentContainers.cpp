@@ -74,7 +74,9 @@ public:
                 return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OPERATION_ABORTED,
                                                "The comparison of the content containers was aborted");
             const int order = !m_has1 ? 1 : !m_has2 ? -1 : m_key1.compare(m_key2);
-            if (order < 0)
+            if (order < 0 && m_has2 && m_key2.compare(0, m_key1.size(), m_key1) == 0)
+                e = PathStepOnlyIn1();
+            else if (order < 0)
                 e = OnlyIn1();
             else if (order > 0)
                 e = OnlyIn2();
@@ -112,6 +114,14 @@ private:
             e = Next1();
         } while (e.IsSuccess() && m_has1 && m_key1.compare(0, key.size(), key) == 0);
         return e;
+    }
+
+    // A folder of container 1 that container 2 lacks although it holds folders below it: a step
+    // of their paths there, not a folder that is gone. Its own files are compared.
+    CKoError PathStepOnlyIn1() {
+        CKoError e = MergeFiles(m_folder1.path, m_folder1.id, -1);
+        if (e.IsError()) return e;
+        return Next1();
     }
 
     CKoError OnlyIn2() {

@@ -177,8 +177,9 @@ public:
 TEST(ContentContainer, ComparisonWalksBothInStep) {
     testsupport::ScopedTempDir dir;
     Fill(dir / "1.db", {{"/", {"t"}}, {"/a", {"x", "y"}}, {"/gone", {"g"}}, {"/gone/sub", {"h"}}, {"/skip", {"s"}},
-                        {"/skip/deep", {"d"}}});
-    Fill(dir / "2.db", {{"/", {"t"}}, {"/a", {"y", "z"}}, {"/new", {"n"}}, {"/new/sub", {}}});
+                        {"/skip/deep", {"d"}}, {"/step", {"s1"}}, {"/step/in", {"i"}}});
+    // Container 2 lacks "/step" but holds "/step/in": a path step, not a folder that is gone.
+    Fill(dir / "2.db", {{"/", {"t"}}, {"/a", {"y", "z"}}, {"/new", {"n"}}, {"/new/sub", {}}, {"/step/in", {"i"}}});
     auto c1 = std::make_shared<CContentContainer>(), c2 = std::make_shared<CContentContainer>();
     c1->SetName(dir / "1.db");
     c2->SetName(dir / "2.db");
@@ -193,7 +194,7 @@ TEST(ContentContainer, ComparisonWalksBothInStep) {
     EXPECT_EQ(callback.lines,
               (std::vector<std::string>{"B /", "b /t", "B /a", "f1 /a/x", "b /a/y", "f2 /a/z", "F1 /gone gone",
                                         "f1 /gone/g", "F1 /gone/sub sub", "f1 /gone/sub/h", "F2 /new", "f2 /new/n",
-                                        "F2 /new/sub", "F1 /skip skip"}));
+                                        "F2 /new/sub", "F1 /skip skip", "f1 /step/s1", "B /step/in", "b /step/in/i"}));
 
     CX::CConfigurationBag noRecurse;
     noRecurse.SetBool(CX::CConfigurationBag::kRecurseIntoDeletedFolders, false);

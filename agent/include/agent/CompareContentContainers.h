@@ -6,7 +6,9 @@
 // not asked again and its long form is used instead. Any other error ends the comparison and is
 // returned. A folder only in the first container is descended into when the configuration says
 // so (RecurseIntoDeletedFolders, on by default) and the callback leaves it so; a folder only in
-// the second is always descended into, since what lies below it is new too.
+// the second is always descended into, since what lies below it is new too. A folder of the first
+// that the second lacks while holding folders below it is a step of their paths, not reported
+// as only in the first (its files still are).
 #pragma once
 
 #include <map>

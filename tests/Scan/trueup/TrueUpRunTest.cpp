@@ -1,4 +1,4 @@
-// TrueUp runs with the container method: the TrueUp DirChange built from the backup index, the
+// TrueUp runs with both DirChange methods: the TrueUp DirChange built from the backup index, the
 // comparison DirChange from a walk, and the differences of real damage.
 #include <gtest/gtest.h>
 
@@ -21,8 +21,13 @@ namespace {
 using trueuptest::MakeTree;
 using trueuptest::RecordTree;
 
-class TrueUpContainerRun : public ::testing::Test {
+class TrueUpRun : public ::testing::TestWithParam<EDirChangeMethod::Value> {
 protected:
+    EDirChangeMethod Method() const { return GetParam(); }
+    bool Container() const { return GetParam() == EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER; }
+    std::string ComparisonName() const { return Container() ? dir / "Comparison.db" : dir / "Comparison.dc"; }
+    std::string TrueUpName() const { return Container() ? dir / "TrueUp.db" : dir / "TrueUp.dc"; }
+
     void SetUp() override {
         root = dir / "data";
         MakeTree(root);
@@ -42,12 +47,10 @@ protected:
     }
 
     // A whole run; the differences as lines in report order.
-    std::vector<std::string> RunTrueUp(EDirChangeMethod method, CTrueUpCompareOptions options = CTrueUpCompareOptions()) {
-        auto handler = Handler(method);
+    std::vector<std::string> RunTrueUp(CTrueUpCompareOptions options = CTrueUpCompareOptions()) {
+        auto handler = Handler(Method());
         EXPECT_TRUE(handler->GenerateTrueUpDirChange(nullptr).IsSuccess());
-        CTrueUpComparisonDirChangeBuilder builder(method, method == EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER
-                                                              ? dir / "Comparison.db"
-                                                              : dir / "Comparison.dc");
+        CTrueUpComparisonDirChangeBuilder builder(Method(), ComparisonName());
         EXPECT_TRUE(builder.Initialize().IsSuccess());
         EXPECT_TRUE(builder.AddTree(root).IsSuccess());
         EXPECT_TRUE(builder.Complete().IsSuccess());
@@ -62,8 +65,9 @@ protected:
     CSQLiteBackupIndex index;
 };
 
-TEST_F(TrueUpContainerRun, AnUndamagedTreeHasNoDifferences) {
-    EXPECT_EQ(RunTrueUp(EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER), std::vector<std::string>());
+TEST_P(TrueUpRun, AnUndamagedTreeHasNoDifferences) {
+    EXPECT_EQ(RunTrueUp(), std::vector<std::string>());
+    if (!Container()) return;
     CX::CContentContainer trueUp;
     trueUp.SetName(dir / "TrueUp.db");
     ASSERT_TRUE(trueUp.OpenExisting().IsSuccess());
@@ -75,7 +79,7 @@ TEST_F(TrueUpContainerRun, AnUndamagedTreeHasNoDifferences) {
     EXPECT_NE(query.find("operation=\"TrueUp\""), std::string::npos) << query;
 }
 
-TEST_F(TrueUpContainerRun, RealDamageIsFoundAndRepairedWithoutDeletingWhatExists) {
+TEST_P(TrueUpRun, RealDamageIsFoundAndRepairedWithoutDeletingWhatExists) {
     trueuptest::WaitForNextSecond(dir.Path(), root + "/docs/a.txt");
     trueuptest::RewriteKeepingTimes(root + "/docs/a.txt", "CONTENT OF /docs/a.txt");  // same size
     trueuptest::RewriteKeepingTimes(root + "/src/util.h", "longer content than before");
@@ -83,15 +87,18 @@ TEST_F(TrueUpContainerRun, RealDamageIsFoundAndRepairedWithoutDeletingWhatExists
     ASSERT_EQ(::rmdir((root + "/docs/old").c_str()), 0);
     ASSERT_TRUE(index.RecordDeletion(root + "/top", false, 2).IsSuccess());  // lost from the index
     testsupport::WriteFile(root + "/empty/new", "never backed up");
+    ::mkdir((root + "/fresh").c_str(), 0755);
+    testsupport::WriteFile(root + "/fresh/x", "in a folder no backup holds");
 
-    // A folder's files come before its subfolders.
-    EXPECT_EQ(RunTrueUp(EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER),
+    // A folder's files come before its subfolders; a new folder is new, and so is what is in it.
+    EXPECT_EQ(RunTrueUp(),
               (std::vector<std::string>{"N " + root + "/top", "M " + root + "/docs/a.txt", "D " + root + "/docs/old/",
                                         "D " + root + "/docs/old/c.txt", "N " + root + "/empty/new",
+                                        "N " + root + "/fresh/", "N " + root + "/fresh/x",
                                         "M " + root + "/src/util.h"}));
 
     // The repair collect: everything but a deletion of something that came back meanwhile.
-    auto handler = Handler(EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER);
+    auto handler = Handler(Method());
     auto repair = std::make_shared<CTrueUpRepairCollectWriter>(dir / "TrueUpCollect.zyf");
     ASSERT_TRUE(repair->Open().IsSuccess());
     ::mkdir((root + "/docs/old").c_str(), 0755);  // reappears before the repair is written
@@ -99,36 +106,39 @@ TEST_F(TrueUpContainerRun, RealDamageIsFoundAndRepairedWithoutDeletingWhatExists
     ASSERT_TRUE(repair->Commit().IsSuccess());
     EXPECT_EQ(testsupport::ReadFile(dir / "TrueUpCollect.zyf"),
               root + "/top\n" + root + "/docs/a.txt\n??d" + root + "/docs/old/c.txt\n" + root + "/empty/new\n" +
-                  root + "/src/util.h\n");
+                  root + "/fresh/\n" + root + "/fresh/x\n" + root + "/src/util.h\n");
     // The folder is kept; its file is still gone, so its own deletion line stands.
     EXPECT_EQ(repair->GetSummary().keptItems, 1u);
     EXPECT_EQ(repair->GetSummary().deletedItems, 1u);
-    EXPECT_EQ(repair->GetSummary().newItems, 2u);
+    EXPECT_EQ(repair->GetSummary().newItems, 4u);
     EXPECT_EQ(repair->GetSummary().modifiedItems, 2u);
 }
 
-TEST_F(TrueUpContainerRun, ABrokenOrStoppedRunLeavesNothingComplete) {
-    auto handler = Handler(EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER);
+TEST_P(TrueUpRun, ABrokenOrStoppedRunLeavesNothingComplete) {
+    auto handler = Handler(Method());
+    const char* kind = Container() ? "container" : "file";
     // Nothing configured, nothing there.
-    CTrueUpBrowseHandler bare(1, 2, 33, 4, 0, 0, "client", "subclient", 0, EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER);
+    CTrueUpBrowseHandler bare(1, 2, 33, 4, 0, 0, "client", "subclient", 0, Method());
     CKoError e = bare.EnumerateDifferences(nullptr, nullptr, nullptr);
-    EXPECT_NE(e.AsString().find("TrueUp DirChange container name not configured"), std::string::npos);
+    EXPECT_NE(e.AsString().find(std::string("TrueUp DirChange ") + kind + " name not configured"), std::string::npos);
     e = handler->EnumerateDifferences(nullptr, nullptr, nullptr);
     EXPECT_TRUE(FXErrorUtil::IsWin32(e, ZyWin32::ERROR_INVALID_PARAMETER));
-    EXPECT_NE(e.AsString().find("TrueUp DirChange container does not exist, FileName=["), std::string::npos);
+    EXPECT_NE(e.AsString().find(std::string("TrueUp DirChange ") + kind + " does not exist, FileName=["),
+              std::string::npos);
 
     // An abort while the comparison runs: an error, and what was reported so far is the caller's.
     ASSERT_TRUE(handler->GenerateTrueUpDirChange(nullptr).IsSuccess());
-    CTrueUpComparisonDirChangeBuilder builder(EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER, dir / "Comparison.db");
+    CTrueUpComparisonDirChangeBuilder builder(Method(), ComparisonName());
     ASSERT_TRUE(builder.Initialize().IsSuccess());
     ASSERT_TRUE(builder.AddTree(root + "/docs").IsSuccess());  // a walk of part of the content
     // A walk that did not finish never passes for the file system: it is not completed.
-    CTrueUpComparisonDirChangeBuilder torn(EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER, dir / "Torn.db");
+    CTrueUpComparisonDirChangeBuilder torn(Method(), dir / "Torn");
     ASSERT_TRUE(torn.Initialize().IsSuccess());
     ASSERT_TRUE(torn.AddTree(root).IsSuccess());
     torn.OnScanError(root + "/src", FXErrorUtil::ErrorErrNo(ZY_HERE, EACCES));
     EXPECT_TRUE(torn.Complete().IsError());
-    EXPECT_FALSE(FXPath::DoesPathExist(dir / "Torn.db"));
+    EXPECT_FALSE(FXPath::DoesPathExist(dir / "Torn"));
+    EXPECT_FALSE(FXPath::DoesPathExist(dir / "Torn.partial"));
     ASSERT_TRUE(builder.Complete().IsSuccess());
 
     struct AbortAfter : CAbortOperationCheck {
@@ -139,6 +149,13 @@ TEST_F(TrueUpContainerRun, ABrokenOrStoppedRunLeavesNothingComplete) {
     e = handler->EnumerateDifferences(nullptr, differences, std::make_shared<AbortAfter>());
     EXPECT_TRUE(FXErrorUtil::IsWin32(e, ZyWin32::ERROR_OPERATION_ABORTED)) << e.AsString();
 }
+
+INSTANTIATE_TEST_SUITE_P(Methods, TrueUpRun,
+                         ::testing::Values(EDirChangeMethod::DIRCHANGE_METHOD_FILE,
+                                           EDirChangeMethod::DIRCHANGE_METHOD_CONTAINER),
+                         [](const ::testing::TestParamInfo<EDirChangeMethod::Value>& info) {
+                             return info.param == EDirChangeMethod::DIRCHANGE_METHOD_FILE ? "File" : "Container";
+                         });
 
 TEST(TrueUpContainerBuffer, WritesInBatchesAndMakesParents) {
     testsupport::ScopedTempDir dir;
