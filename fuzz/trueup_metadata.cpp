@@ -1,6 +1,6 @@
 // The metadata reader of DirChange container entries (the XML form of TrueUp item data), and the
-// state update of a collected entry: whatever the text, an item read from it writes a text that
-// reads back as the same item.
+// state update of a collected entry: whatever the text, the plain reader and the document parser
+// read it alike, and an item read from it writes a text that reads back as the same item.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -22,8 +22,11 @@ bool Same(const CTrueUpDirChangeItemData& a, const CTrueUpDirChangeItemData& b) 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string xml(reinterpret_cast<const char*>(data), size);
-    CTrueUpDirChangeItemDataImplPtr item;
-    if (CTrueUpDirChangeItemDataImpl::FromXml(item, xml).IsSuccess()) {
+    CTrueUpDirChangeItemDataImplPtr item, document;
+    const bool read = CTrueUpDirChangeItemDataImpl::FromXml(item, xml).IsSuccess();
+    const bool parsed = CTrueUpDirChangeItemDataImpl::FromXmlDocument(document, xml).IsSuccess();
+    if (read != parsed || (read && !Same(*item, *document))) std::abort();
+    if (read) {
         if (!item) std::abort();
         std::string written;
         if (CTrueUpDirChangeItemDataImpl::AsXml(item, written, size % 2 == 0).IsError()) std::abort();

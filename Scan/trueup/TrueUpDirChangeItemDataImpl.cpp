@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "core/KoXml.h"
 #include "core/LogWriter.h"
@@ -107,9 +108,8 @@ namespace {
 long long SignedNumber(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 0); }
 unsigned long long UnsignedNumber(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 0); }
 
-void ReadAttributes(const CKoXNode& node, CTrueUpDirChangeItemDataImpl& data) {
-    std::string name, value;
-    for (size_t i = 0; node.GetAttributeAt(i, name, value).IsSuccess(); ++i) {
+void ReadAttribute(const std::string& name, const std::string& value, CTrueUpDirChangeItemDataImpl& data) {
+    {
         if (name == "LastWriteTime") {
             data.SetLastWriteTime(CTimeStamp::FromSystemTime(SignedNumber(value)));
         } else if (name == "ChangeTime") {
@@ -136,9 +136,108 @@ void ReadAttributes(const CKoXNode& node, CTrueUpDirChangeItemDataImpl& data) {
     }
 }
 
+void ReadAttributes(const CKoXNode& node, CTrueUpDirChangeItemDataImpl& data) {
+    std::string name, value;
+    for (size_t i = 0; node.GetAttributeAt(i, name, value).IsSuccess(); ++i) ReadAttribute(name, value, data);
+}
+
+// The plain form: "<Metadata>", elements "<Name a=\"v\" .../>" with one space before each
+// attribute, "</Metadata>"; names of letters, values of letters, digits and "{}+-". A text of any
+// other shape (declarations, white space, entities, nested or empty-tag pairs, a name twice in
+// one element) is left to the document parser, so both read the same texts alike.
+class CPlainMetadataReader {
+public:
+    explicit CPlainMetadataReader(std::string_view text) : m_text(text) {}
+
+    // False when the text is not of the plain form; `data` is then untouched.
+    bool Read(CTrueUpDirChangeItemDataImpl& data) {
+        if (!Take("<Metadata>")) return false;
+        struct Attribute {
+            std::string_view name, value;
+        };
+        Attribute attributes[2][8];
+        size_t counts[2] = {0, 0};
+        bool seen[2] = {false, false};
+        while (!Take("</Metadata>")) {
+            if (!Take("<")) return false;
+            const std::string_view element = Name();
+            if (element.empty()) return false;
+            const int slot = element == "FileSystem" ? 0 : element == "Derived" ? 1 : -1;
+            // Only the first element of a name counts, as a document's first match does.
+            const bool keep = slot >= 0 && !seen[slot];
+            if (slot >= 0) seen[slot] = true;
+            Attribute mine[8];
+            size_t count = 0;
+            while (Take(" ")) {
+                const std::string_view name = Name();
+                if (name.empty() || !Take("=\"")) return false;
+                const std::string_view value = Value();
+                if (!Take("\"")) return false;
+                for (size_t i = 0; i < count; ++i)
+                    if (mine[i].name == name) return false;  // not well-formed
+                if (count == 8) return false;
+                mine[count++] = {name, value};
+            }
+            if (!Take("/>")) return false;
+            if (keep) {
+                std::copy(mine, mine + count, attributes[slot]);
+                counts[slot] = count;
+            }
+        }
+        if (m_position != m_text.size()) return false;
+        std::string name, value;
+        for (int slot = 0; slot < 2; ++slot)
+            for (size_t i = 0; i < counts[slot]; ++i) {
+                name.assign(attributes[slot][i].name);
+                value.assign(attributes[slot][i].value);
+                ReadAttribute(name, value, data);
+            }
+        return true;
+    }
+
+private:
+    bool Take(std::string_view what) {
+        if (m_text.substr(m_position, what.size()) != what) return false;
+        m_position += what.size();
+        return true;
+    }
+    template <class Allowed>
+    std::string_view Run(Allowed allowed) {
+        const size_t start = m_position;
+        while (m_position < m_text.size() && allowed(static_cast<unsigned char>(m_text[m_position]))) ++m_position;
+        return m_text.substr(start, m_position - start);
+    }
+    std::string_view Name() {
+        return Run([](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+    }
+    std::string_view Value() {
+        return Run([](unsigned char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '{' || c == '}' ||
+                   c == '+' || c == '-';
+        });
+    }
+
+    std::string_view m_text;
+    size_t m_position = 0;
+};
+
 }  // namespace
 
 CKoError CTrueUpDirChangeItemDataImpl::FromXml(CTrueUpDirChangeItemDataImplPtr& data, const std::string& xml) {
+    // A container holds one text per item: most are read without building a document.
+    try {
+        auto plain = std::make_shared<CTrueUpDirChangeItemDataImpl>();
+        if (CPlainMetadataReader(xml).Read(*plain)) {
+            data = std::move(plain);
+            return CKoError::Success();
+        }
+    } catch (const std::bad_alloc&) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Failed to allocate the item data");
+    }
+    return FromXmlDocument(data, xml);
+}
+
+CKoError CTrueUpDirChangeItemDataImpl::FromXmlDocument(CTrueUpDirChangeItemDataImplPtr& data, const std::string& xml) {
     CKoXDocument document;
     CKoError e = document.LoadFromString(xml);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the item metadata, Xml=[%s]", xml.c_str());

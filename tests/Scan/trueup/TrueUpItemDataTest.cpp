@@ -212,3 +212,42 @@ TEST(TrueUpItemData, AncestorsGetTimesSizeAndMarksOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TrueUpItemData, PlainReaderAndDocumentParserReadAlike) {
+    const char* texts[] = {
+        "<Metadata><FileSystem ChangeTime=\"5\" FileSize=\"7\" LastWriteTime=\"-3\"/><Derived CollectField=\"2\" "
+        "IsAclOnly=\"1\" IsStub=\"0\" IsSubclientFile=\"1\" StubDataGuid=\"{0123abcd456789ef0123456789abcdef}\"/>"
+        "</Metadata>",
+        // Only the first element of a name counts; unknown elements and "State" carry nothing.
+        "<Metadata><FileSystem FileSize=\"1\"/><FileSystem FileSize=\"2\"/><State FileSize=\"3\"/><X/></Metadata>",
+        // Shapes the plain reader leaves to the parser.
+        "<Metadata>\n<FileSystem FileSize=\"1\"/></Metadata>",
+        "<?xml version=\"1.0\"?><Metadata><FileSystem FileSize=\"0x10\"/></Metadata>",
+        "<Metadata><FileSystem FileSize=\"1\" FileSize=\"2\"/></Metadata>",
+        "<Metadata><FileSystem FileSize=\"&#49;\"/></Metadata>",
+        "<Metadata><FileSystem FileSize='4'/></Metadata>",
+        "<Metadata><FileSystem FileSize=\"4\"></FileSystem></Metadata>",
+        "<Metadata/>",
+        "<Metadata><FileSystem FileSize=\"1\"/></Metadata> ",
+        "<Metadata><FileSystem FileSize=\"1\"/>",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        CTrueUpDirChangeItemDataImplPtr plain, document;
+        const bool a = Impl::FromXml(plain, text).IsSuccess();
+        const bool b = Impl::FromXmlDocument(document, text).IsSuccess();
+        ASSERT_EQ(a, b);
+        if (!a) continue;
+        EXPECT_EQ(plain->GetSize(), document->GetSize());
+        EXPECT_EQ(plain->GetChangeTime(), document->GetChangeTime());
+        EXPECT_EQ(plain->GetLastWriteTime(), document->GetLastWriteTime());
+        EXPECT_EQ(plain->GetCollectField(), document->GetCollectField());
+        EXPECT_EQ(plain->IsACLOnly(), document->IsACLOnly());
+        EXPECT_EQ(plain->GetIsSubclientFile(), document->GetIsSubclientFile());
+        EXPECT_EQ(plain->GetDataGuid(), document->GetDataGuid());
+    }
+}
+
+}  // namespace

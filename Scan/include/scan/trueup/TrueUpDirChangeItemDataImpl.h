@@ -73,6 +73,9 @@ public:
     // Reads the XML form into new item data. No "Metadata" root: Win32 87. Unknown elements and
     // attributes are ignored; a number that does not parse reads as 0.
     static CKoError FromXml(CTrueUpDirChangeItemDataImplPtr& data, const std::string& xml);
+    // FromXml through the document parser alone. FromXml reads the plain form that AsXml writes
+    // (and texts like it) without one; both must read every text alike.
+    static CKoError FromXmlDocument(CTrueUpDirChangeItemDataImplPtr& data, const std::string& xml);
 
 private:
     void SetGuidFromText(const std::string& text);
