@@ -32,12 +32,13 @@ bool CTrueUpDifferenceRules::IsPst(const std::string& path) { return FXString::M
 
 CKoError CTrueUpDifferenceRules::Report(
     CKoError (CTrueUpDifferenceCallback::*operation)(const CTrueUpDifferenceItemPtr&), const std::string& path,
-    std::string reason, bool deleted, uint64_t size, bool folder, int collectField, bool aclOnly) {
+    std::string reason, bool deleted, uint64_t size, bool folder, int collectField, bool aclOnly, uint32_t changes) {
     CTrueUpDifferenceItemPtr item;
     try {
         if (!m_options->IsAddDecisionPointInformation()) reason.clear();
         item = std::make_shared<CTrueUpDifferenceItem>(path, std::move(reason), deleted, size, folder, collectField,
                                                        aclOnly);
+        item->SetChanges(changes);
     } catch (const std::bad_alloc&) {
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Failed to allocate the difference, Path=[%s]",
                                        path.c_str());
@@ -119,6 +120,10 @@ CKoError CTrueUpDifferenceRules::InBoth(const std::string& path, const CTrueUpDi
                                       now.GetIsStub() ? 1u : 0u);
         reason = "TrueUp(" + parts + ")";
     }
+    const uint32_t changes = (modified ? CTrueUpDifferenceItem::CHANGE_MODIFIED_TIME : 0u) |
+                             (resized ? CTrueUpDifferenceItem::CHANGE_SIZE : 0u) |
+                             (changed ? CTrueUpDifferenceItem::CHANGE_CHANGE_TIME : 0u) |
+                             (stubChanged ? CTrueUpDifferenceItem::CHANGE_STUB : 0u);
     return Report(&CTrueUpDifferenceCallback::OnModifiedItem, path, std::move(reason), false, currentSize, false,
-                  now.GetCollectField(), aclOnly);
+                  now.GetCollectField(), aclOnly, changes);
 }

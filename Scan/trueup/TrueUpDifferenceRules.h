@@ -42,7 +42,7 @@ public:
 private:
     CKoError Report(CKoError (CTrueUpDifferenceCallback::*operation)(const CTrueUpDifferenceItemPtr&),
                     const std::string& path, std::string reason, bool deleted, uint64_t size, bool folder,
-                    int collectField, bool aclOnly);
+                    int collectField, bool aclOnly, uint32_t changes = 0);
 
     CTrueUpDifferenceCallbackPtr m_callback;
     CAbortOperationCheckPtr m_abortCheck;

@@ -42,36 +42,39 @@ TEST(TrueUpRules, FileInBoth) {
         bool reported;
         bool aclOnly;
         const char* reason;
+        uint32_t changes;
     };
+    using D = CTrueUpDifferenceItem;
     const CTrueUpCompareOptions dp(true, false, false, false, false);
     auto with = [](SData d, auto change) {
         change(d);
         return d;
     };
     const Case cases[] = {
-        {"equal", {}, {}, dp, false, false, ""},
-        {"only the current size is 0", {}, with(SData(), [](SData& d) { d.size = 0; }), dp, false, false, ""},
+        {"equal", {}, {}, dp, false, false, "", 0},
+        {"only the current size is 0", {}, with(SData(), [](SData& d) { d.size = 0; }), dp, false, false, "", 0},
         {"previous change time 0", with(SData(), [](SData& d) { d.ctime = 0; }), with(SData(), [](SData& d) { d.ctime = 5; }),
-         dp, false, false, ""},
+         dp, false, false, "", 0},
         {"grown modification time has no reason part", {}, with(SData(), [](SData& d) { d.lwt = 150; }), dp, true,
-         false, "TrueUp()"},
+         false, "TrueUp()", D::CHANGE_MODIFIED_TIME},
         {"modification time went back", {}, with(SData(), [](SData& d) { d.lwt = 50; }), dp, true, false,
-         "TrueUp([CurrentModifiedTime != PreviousModifiedTime] [50 < 100])"},
+         "TrueUp([CurrentModifiedTime != PreviousModifiedTime] [50 < 100])", D::CHANGE_MODIFIED_TIME},
         {"size changed", {}, with(SData(), [](SData& d) { d.size = 11; }), dp, true, false,
-         "TrueUp([CurrentSize != PreviousSize] [11 != 10])"},
+         "TrueUp([CurrentSize != PreviousSize] [11 != 10])", D::CHANGE_SIZE},
         {"change time only, ACL only", {}, with(SData(), [](SData& d) { d.ctime = 300; d.acl = true; }), dp, true,
-         true, "TrueUp([tsCurrentChangeTime != tsPreviousChangeTime] [300 != 200])"},
+         true, "TrueUp([tsCurrentChangeTime != tsPreviousChangeTime] [300 != 200])", D::CHANGE_CHANGE_TIME},
         {"ACL only lost with a size change", {}, with(SData(), [](SData& d) { d.ctime = 300; d.acl = true; d.size = 1; }),
          dp, true, false,
-         "TrueUp([CurrentSize != PreviousSize] [1 != 10], [tsCurrentChangeTime != tsPreviousChangeTime] [300 != 200])"},
+         "TrueUp([CurrentSize != PreviousSize] [1 != 10], [tsCurrentChangeTime != tsPreviousChangeTime] [300 != 200])",
+         D::CHANGE_SIZE | D::CHANGE_CHANGE_TIME},
         {"stub changed", {}, with(SData(), [](SData& d) { d.stub = true; }), dp, true, false,
-         "TrueUp([bPrevStub != bCurStub] [0 != 1])"},
+         "TrueUp([bPrevStub != bCurStub] [0 != 1])", D::CHANGE_STUB},
         {"stubs skip all checks", {}, with(SData(), [](SData& d) { d.stub = true; d.size = 99; }),
-         CTrueUpCompareOptions(true, false, false, false, true), false, false, ""},
+         CTrueUpCompareOptions(true, false, false, false, true), false, false, "", 0},
         {"skipped checks", {}, with(SData(), [](SData& d) { d.size = 1; d.lwt = 1; d.ctime = 1; }),
-         CTrueUpCompareOptions(true, true, true, true, false), false, false, ""},
+         CTrueUpCompareOptions(true, true, true, true, false), false, false, "", 0},
         {"without decision points no reason", {}, with(SData(), [](SData& d) { d.size = 1; }), CTrueUpCompareOptions(),
-         true, false, ""},
+         true, false, "", D::CHANGE_SIZE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -88,6 +91,7 @@ TEST(TrueUpRules, FileInBoth) {
         EXPECT_EQ(e.kind, 'M');
         EXPECT_EQ(e.item.GetReason(), c.reason);
         EXPECT_EQ(e.item.IsACLOnly(), c.aclOnly);
+        EXPECT_EQ(e.item.GetChanges(), c.changes);
         EXPECT_EQ(e.item.GetSize(), c.current.size);
         EXPECT_EQ(e.item.GetCollectField(), 7);
         EXPECT_FALSE(e.item.IsDeleted());

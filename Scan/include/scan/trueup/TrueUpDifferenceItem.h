@@ -8,6 +8,14 @@
 
 class CTrueUpDifferenceItem {
 public:
+    // What differed in a modified item (GetChanges), whatever the decision-point option says.
+    enum EChange : uint32_t {
+        CHANGE_MODIFIED_TIME = 0x1,
+        CHANGE_SIZE = 0x2,
+        CHANGE_CHANGE_TIME = 0x4,
+        CHANGE_STUB = 0x8,
+    };
+
     CTrueUpDifferenceItem() = default;
     CTrueUpDifferenceItem(std::string path, std::string reason, bool deleted, uint64_t size, bool folder,
                           int collectField, bool aclOnly)
@@ -31,6 +39,9 @@ public:
     int GetCollectField() const { return m_collectField; }
     // Only the item's security information changed.
     bool IsACLOnly() const { return m_aclOnly; }
+    // EChange bits; 0 for new and deleted items.
+    uint32_t GetChanges() const { return m_changes; }
+    void SetChanges(uint32_t changes) { m_changes = changes; }
 
 private:
     std::string m_path;
@@ -40,6 +51,7 @@ private:
     bool m_folder = false;
     int m_collectField = 0;
     bool m_aclOnly = false;
+    uint32_t m_changes = 0;
 };
 
 using CTrueUpDifferenceItemPtr = std::shared_ptr<CTrueUpDifferenceItem>;
