@@ -23,7 +23,91 @@ bool ParseAppType(std::string_view text, int& out) {
 }
 
 bool IsSafeName(const std::string& name) { return name != "." && name != ".." && name.find('/') == std::string::npos; }
+
+bool ParseId(std::string_view text, unsigned& out) {
+    if (text.empty() || text.size() > 10) return false;
+    unsigned long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > UINT32_MAX) return false;
+    out = static_cast<unsigned>(value);
+    return true;
+}
 }  // namespace
+
+// Subclient -------------------------------------------------------------------------------------
+
+CKoError Subclient::NotConfigurable(const FXCodeLocation& loc) const {
+    return FXErrorUtil::ErrorWin32(loc, ZyWin32::ERROR_NOT_SUPPORTED, "Subclient is not configurable, Subclient=[%s]",
+                                   m_key.subclient.c_str());
+}
+
+CKoError Subclient::getSubclientId(uint32_t& id) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    ZYSubclientDefinition def;
+    CKoError e = m_hub->GetSubclient(m_key, def);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    id = def.id;
+    return CKoError::Success();
+}
+
+CKoError Subclient::getSubclientName(std::string& name) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    ZYSubclientDefinition def;
+    CKoError e = m_hub->GetSubclient(m_key, def);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    name = def.name;
+    return CKoError::Success();
+}
+
+CKoError Subclient::getFSBackupsetContent(unsigned /*hubCellId*/, unsigned /*appId*/, const std::string& /*clientName*/,
+                                          const std::string& /*backupsetName*/, const std::string& /*subclientName*/,
+                                          int64_t queryTime, bool flag, std::string& backupsetXml,
+                                          std::string& extensionXml) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    CKoError e = m_hub->GetFSBackupsetContent(m_key, queryTime, flag, backupsetXml, extensionXml);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError Subclient::getFilters(int type, int64_t asOf, std::vector<std::string>& filters) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    CKoError e = m_hub->GetFilters(m_key, type, asOf, filters);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError Subclient::getRawFilters(int type, std::vector<std::string>& filters) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    CKoError e = m_hub->GetFilters(m_key, type, 0, filters);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError Subclient::getRawFiles(std::vector<std::string>& files) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    CKoError e = m_hub->GetRawFiles(m_key, files);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError Subclient::getNumberOfStreams(int& streams) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    CKoError e = m_hub->GetNumberOfStreams(m_key, streams);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError Subclient::getLastBackupStartTime(int64_t& unixTime) const {
+    if (!m_hub) return NotConfigurable(ZY_HERE);
+    CKoError e = m_hub->GetLastBackupStartTime(m_key, unixTime);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+// ApplBackupContent and ApplicationId --------------------------------------------------------
 
 CKoError ApplBackupContent::getFiles(BackupContent& content) const {
     content.files.clear();
@@ -50,6 +134,18 @@ CKoError ApplBackupContent::getFiles(BackupContent& content) const {
 CKoError ApplicationId::getApplicationId() {
     if (m_idString.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER, "Empty application id");
+    const size_t colon = m_idString.find(':');
+    if (colon != std::string::npos && m_idString.find_first_of("=;") == std::string::npos) {
+        unsigned hubCell = 0, appId = 0;
+        if (!ParseId(std::string_view(m_idString).substr(0, colon), hubCell) ||
+            !ParseId(std::string_view(m_idString).substr(colon + 1), appId))
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                           "Application id is not HUBCELL:APPID, IdString=[%s]", m_idString.c_str());
+        *this = ApplicationId(m_idString);
+        m_hubCellId = hubCell;
+        m_appId = appId;
+        return CKoError::Success();
+    }
     int appType = 0;
     std::string client, app, backupset, subclient;
     bool seen[5] = {};
@@ -96,6 +192,14 @@ CKoError ApplicationId::getApplicationId() {
 
 CKoError ApplicationId::getSubclient(std::shared_ptr<Subclient>& subclient) const {
     subclient.reset();
+    if (m_appId != 0) {
+        std::shared_ptr<ZYHubServe> hub = ZYHubServe::Current();
+        ZYSubclientKey key;
+        CKoError e = hub->FindSubclient(m_hubCellId, m_appId, key);
+        if (e.IsError()) return e.Push(ZY_HERE, "IdString=[%s]", m_idString.c_str());
+        subclient = std::make_shared<Subclient>(std::move(key), std::move(hub));
+        return CKoError::Success();
+    }
     if (m_clientName.empty() || m_backupsetName.empty() || m_subclientName.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Application id names no subclient, IdString=[%s]",
                                        m_idString.c_str());
@@ -108,6 +212,7 @@ CKoError ApplicationId::getSubclient(std::shared_ptr<Subclient>& subclient) cons
     if (folder.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_NOT_FOUND, "Empty subclient configuration folder");
     std::string file = folder + "/" + m_clientName + "/" + m_backupsetName + "/" + m_subclientName + ".content";
-    subclient = std::make_shared<Subclient>(m_clientName, m_backupsetName, m_subclientName, std::move(file));
+    subclient = std::make_shared<Subclient>(ZYSubclientKey{m_clientName, m_backupsetName, m_subclientName},
+                                            ZYHubServe::Current(), std::move(file));
     return CKoError::Success();
 }

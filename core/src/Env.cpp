@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <new>
 
 #include "core/Path.h"
 
@@ -508,5 +509,33 @@ CKoError FXDurableReplace::Install(const std::string& writtenPath, const std::st
         return e.Push(ZY_HERE, "Failed to replace file, FileName=[%s], From=[%s]", finalPath.c_str(), writtenPath.c_str());
     e = FXSyncParentDir(finalPath);
     if (e.IsError()) return e.Push(ZY_HERE, "Replaced file not yet durable, FileName=[%s]", finalPath.c_str());
+    return CKoError::Success();
+}
+
+CKoError FXReadFileToString(const std::string& path, std::string& out, uint64_t maxBytes) {
+    out.clear();
+    std::unique_ptr<FXRandomAccessFile> file;
+    CKoError e = FXEnv::Current()->NewRandomAccessFile(path, file);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    uint64_t size = 0;
+    e = file->Size(size);
+    if (e.IsError()) return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
+    if (size > maxBytes)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY,
+                                       "File too large to read whole, FileName=[%s], Size=[%llu], Limit=[%llu]",
+                                       path.c_str(), static_cast<unsigned long long>(size),
+                                       static_cast<unsigned long long>(maxBytes));
+    try {
+        out.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "FileName=[%s]", path.c_str());
+    }
+    size_t got = 0;
+    e = file->Read(0, out.data(), out.size(), got);
+    if (e.IsError()) {
+        out.clear();
+        return e.Push(ZY_HERE, "FileName=[%s]", path.c_str());
+    }
+    out.resize(got);  // a file that shrank since Size reads as what is there
     return CKoError::Success();
 }

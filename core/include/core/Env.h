@@ -259,3 +259,8 @@ CKoError FXEnvPathError(const FXCodeLocation& here, int err, const char* what, c
 // The errno behind an environment's error (for stdio streams and messages that carry an errno):
 // an errno error gives its own, the families above theirs, anything else EIO.
 int FXEnvErrno(const CKoError& error);
+
+// Reads the whole of a (regular) file through FXEnv::Current(). A file larger than `maxBytes` is
+// Win32 14 (out of memory) before anything is allocated for it, so a stray huge file cannot
+// exhaust memory; other errors are the environment's (a missing file is Win32 2).
+CKoError FXReadFileToString(const std::string& path, std::string& out, uint64_t maxBytes = 64ull << 20);
