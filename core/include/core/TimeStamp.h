@@ -18,6 +18,15 @@ public:
     std::string AsString() const;
     bool IsValid() const { return m_micros != 0; }
 
+    // The number documents store a time as (microseconds since the epoch); FromSystemTime reads
+    // back exactly what AsSystemTime wrote.
+    int64_t AsSystemTime() const { return m_micros; }
+    static CTimeStamp FromSystemTime(int64_t systemTime) {
+        CTimeStamp t;
+        t.m_micros = systemTime;
+        return t;
+    }
+
     bool operator<(const CTimeStamp& o) const { return m_micros < o.m_micros; }
     bool operator==(const CTimeStamp& o) const { return m_micros == o.m_micros; }
 

@@ -74,6 +74,7 @@ struct _DirChangeCacheKeyHash {
 };
 
 class CPathCacheFlatFileIndexPrivate;
+class CPathCacheFlatFileIndexCompareCallback;
 
 class CPathCacheFlatFileIndex : public IDirChange {
 public:
@@ -205,6 +206,16 @@ public:
     // Pre-order over every folder of the trie, starting at the root (whose path is empty). Not
     // locked: the caller keeps the index unchanged while iterating.
     NodeIterator GetIterator() const;
+
+    // ---- Comparison (PathCacheFlatFileIndexCompare.cpp) ----
+    // Flag of Compare: descend into folders present in one view only (their files and subfolders
+    // are then reported one by one); without it only OnInIndex1RecurseIntoDeletedFolder can.
+    static constexpr uint32_t kCompareRecurseAlways = 0x1;
+    // The previous job against the current job of this index.
+    CKoError Compare(CPathCacheFlatFileIndexCompareCallback& callback, uint32_t flags);
+    // The previous DirChange of `index1` against the current DirChange of `index2`.
+    static CKoError Compare(CPathCacheFlatFileIndex& index1, CPathCacheFlatFileIndex& index2,
+                            CPathCacheFlatFileIndexCompareCallback& callback, uint32_t flags);
 
     // The shared state (for the index comparison and the buffer, which work on it directly).
     const std::shared_ptr<CPathCacheFlatFileIndexPrivate>& GetPrivate() const { return m_d; }
