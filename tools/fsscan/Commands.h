@@ -6,3 +6,5 @@ int RunScanCommand(int argc, char** argv);
 int RunBackupCommand(int argc, char** argv);
 // "fsscan list --results DIR [-0]": prints the items of the last scan's collect files.
 int RunListCommand(int argc, char** argv);
+// "fsscan restore --results DIR --from DEST --to TARGET [--path P ...] [--overwrite]".
+int RunRestoreCommand(int argc, char** argv);

@@ -23,6 +23,7 @@
 #include "core/File.h"
 #include "core/KoError.h"
 #include "core/PathWalker.h"
+#include "scan/job/MirrorObserver.h"
 
 struct SMirrorCounters {
     std::atomic<uint64_t> files{0}, folders{0}, links{0}, others{0}, bytes{0}, deleted{0}, vanished{0};
@@ -34,11 +35,14 @@ public:
     class CCursor {
     public:
         CCursor() = default;
+        // Told of every item this cursor copies or removes (null: nobody); not owned.
+        void SetObserver(IMirrorObserver* observer) { m_observer = observer; }
 
     private:
         friend class CMirror;
         FXPathWalker dest, source;
         bool open = false;
+        IMirrorObserver* m_observer = nullptr;
     };
 
     CMirror() = default;
