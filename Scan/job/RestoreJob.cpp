@@ -187,7 +187,9 @@ bool CRestoreRun::ApplyMetadata(int dstParent, const std::string& name, int fd, 
     }
     if (!meta.security.empty()) {
         m_helper->clearError();
-        if (m_helper->setAt(dstParent, name.c_str(), meta.security) != 0) {
+        // By the descriptor held where there is one: the name could meanwhile be another item's.
+        const int rc = fd >= 0 ? m_helper->set(fd, meta.security) : m_helper->setAt(dstParent, name.c_str(), meta.security);
+        if (rc != 0) {
             Failed(path, "cannot restore its security metadata: " + m_helper->lastErrorText());
             ok = false;
         }
@@ -270,14 +272,6 @@ void CRestoreRun::RestoreNonFolder(int srcParent, const std::string& name, const
         ok = false;
     }
     const bool postSet = ok && !meta.security.empty() && m_helper->IsPostSetRequired();
-    if (out.IsOpen()) {
-        CKoError e = out.Close();
-        if (e.IsError()) {
-            dropTemp();
-            Failed(path, "cannot write it: " + e.GetMessage());
-            return;
-        }
-    }
     int rc = ::renameat2(dstParent, temp.c_str(), dstParent, name.c_str(), m_options.overwrite ? 0 : RENAME_NOREPLACE);
     if (rc != 0 && m_options.overwrite && (errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST)) {
         // A folder where the item must be: it goes, never followed.
@@ -292,8 +286,15 @@ void CRestoreRun::RestoreNonFolder(int srcParent, const std::string& name, const
         return;
     }
     // Immutable, append-only, capabilities: after everything else.
-    if (postSet && m_helper->PostSetAt(dstParent, name.c_str()) != 0)
+    if (postSet && (out.IsOpen() ? m_helper->PostSet(out.Get()) : m_helper->PostSetAt(dstParent, name.c_str())) != 0)
         Failed(path, "cannot set its inode flags or capabilities: " + m_helper->lastErrorText());
+    if (out.IsOpen()) {
+        CKoError e = out.Close();
+        if (e.IsError()) {
+            Failed(path, "cannot write it: " + e.GetMessage());
+            return;
+        }
+    }
     switch (mst.st_mode & S_IFMT) {
         case S_IFREG:
             ++m_summary.files;
@@ -427,10 +428,14 @@ CKoError CRestoreRun::ApplyLateFolders() {
         int parent = -1;
         std::string_view leaf;
         e = walker.OpenParent(std::string_view(it->path).substr(1), FXPathWalker::Mode{}, parent, leaf);
-        const std::string name(leaf);
+        FXFd folder;
+        if (e.IsSuccess()) {
+            folder.Reset(::openat(parent, std::string(leaf).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!folder.IsOpen()) e = FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "open failed");
+        }
         if (e.IsError()) {
             Failed(it->path, "cannot reach it to set its inode flags: " + e.GetMessage());
-        } else if (m_helper->setAt(parent, name.c_str(), it->security) != 0 || m_helper->PostSetAt(parent, name.c_str()) != 0) {
+        } else if (m_helper->set(folder.Get(), it->security) != 0 || m_helper->PostSet(folder.Get()) != 0) {
             Failed(it->path, "cannot set its inode flags or capabilities: " + m_helper->lastErrorText());
         }
     }

@@ -85,6 +85,7 @@ int RunBackupCommand(int argc, char** argv) {
     std::string problems;
     if (s.unreadable) problems += ", " + Thousands(s.unreadable) + " items could not be read";
     if (s.refused) problems += ", " + Thousands(s.refused) + " collect lines refused";
+    if (s.atimesPreserved) problems += ", " + Thousands(s.atimesPreserved) + " access times put back";
     std::printf("backup of job %lld%s: %s files, %s folders, %s links, %s deleted, %s bytes, %.2f s, %.1f MB/s, %u streams%s\n",
                 s.jobId, s.restarted ? " (continued)" : "", Thousands(s.files).c_str(), Thousands(s.folders).c_str(),
                 Thousands(s.links + s.others).c_str(), Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(),

@@ -55,6 +55,7 @@ public:
     // ApplyFolderAttributes, since its entries change them. An item that no longer exists is
     // skipped. `sourceError` is set when the source could not be read: the caller records it and
     // goes on; any error returned is a failure of the mirror itself (a full disk) and ends the job.
+    // The cursor's observer hears of each file read and each item copied or removed.
     CKoError CopyItem(CCursor& cursor, const std::string& source, bool& sourceError, std::string& sourceReason,
                       SMirrorCounters& counters);
     // Removes the item (a folder with everything below it). The root "/" is never removed.
