@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,7 @@
 #include "scan/Unix/ZyFsACL.h"
 #include "scan/fsservices/RestoreTimestampHandler.h"
 #include "scan/job/BackupMetadataStore.h"
+#include "scan/job/JobState.h"
 #include "scan/job/SparseCopy.h"
 
 namespace {
@@ -54,6 +56,33 @@ bool IsMirrorTemporary(const std::string& name) {
     return name.compare(0, 8, ".fsscan-") == 0 && name.size() > 12 && name.compare(name.size() - 4, 4, ".tmp") == 0;
 }
 
+// Whether the security metadata `security` carries the attribute `name`.
+bool CarriesAttribute(const std::string& security, std::string_view name) {
+    std::vector<ZyACL::RecordView> records;
+    if (ZyACL::ParseNetworkBuffer(reinterpret_cast<const uint8_t*>(security.data()), security.size(), records).IsError())
+        return false;
+    std::vector<ZyACL::XattrEntry> entries;
+    for (const ZyACL::RecordView& r : records) {
+        if (r.type != ZyACL::RECORD_XATTR || ZyACL::ParseXattrEntries(r.data, static_cast<size_t>(r.size), entries).IsError())
+            continue;
+        for (const ZyACL::XattrEntry& x : entries)
+            if (x.name == name) return true;
+    }
+    return false;
+}
+
+// An item made in a folder with a default ACL inherits an ACL; one the backed-up item did not
+// have is dropped, so the item gets exactly its own.
+int DropInheritedAcls(int fd, bool folder, const std::string& security) {
+    const char* const names[] = {"system.posix_acl_access", "system.posix_acl_default"};  // only folders have the second
+    for (const char* name : names) {
+        if (!folder && name == names[1]) break;
+        if (::fgetxattr(fd, name, nullptr, 0) < 0) continue;  // none (the usual case)
+        if (!CarriesAttribute(security, name) && ::fremovexattr(fd, name) != 0 && errno != ENODATA) return errno;
+    }
+    return 0;
+}
+
 // A folder whose metadata waits for the end: times through the timestamp handler, then flags.
 struct SLateFolder {
     std::string path;      // source path
@@ -80,8 +109,8 @@ private:
     // Metadata of the item `path` (from the store, or what the mirror copy has).
     void LookUp(const std::string& path, const struct stat& mst, SItemMetadata& meta, bool& known);
     // Owner, security metadata and mode of the entry `name` of `dstParent`; false after Failed().
-    bool ApplyMetadata(int dstParent, const std::string& name, int fd, const SItemMetadata& meta, const std::string& path,
-                       bool isLink);
+    bool ApplyMetadata(int dstParent, const std::string& name, int fd, const SItemMetadata& meta, bool known,
+                       const std::string& path, bool isLink);
     CKoError ApplyLateFolders();
     CKoError WriteResults();
     void Failed(const std::string& path, const std::string& reason);
@@ -174,7 +203,7 @@ void CRestoreRun::LookUp(const std::string& path, const struct stat& mst, SItemM
     }
 }
 
-bool CRestoreRun::ApplyMetadata(int dstParent, const std::string& name, int fd, const SItemMetadata& meta,
+bool CRestoreRun::ApplyMetadata(int dstParent, const std::string& name, int fd, const SItemMetadata& meta, bool known,
                                 const std::string& path, bool isLink) {
     bool ok = true;
     if (AsRoot()) {
@@ -182,6 +211,12 @@ bool CRestoreRun::ApplyMetadata(int dstParent, const std::string& name, int fd, 
                                : ::fchownat(dstParent, name.c_str(), meta.uid, meta.gid, AT_SYMLINK_NOFOLLOW);
         if (rc != 0) {
             Failed(path, "cannot set its owner: " + SystemText(errno));
+            ok = false;
+        }
+    }
+    if (known && fd >= 0) {
+        if (const int err = DropInheritedAcls(fd, S_ISDIR(meta.mode), meta.security)) {
+            Failed(path, "cannot drop the ACL it inherited: " + SystemText(err));
             ok = false;
         }
     }
@@ -265,7 +300,7 @@ void CRestoreRun::RestoreNonFolder(int srcParent, const std::string& name, const
             return;  // sockets are not backed up
     }
     const bool isLink = S_ISLNK(mst.st_mode);
-    bool ok = ApplyMetadata(dstParent, temp, out.Get(), meta, path, isLink);
+    bool ok = ApplyMetadata(dstParent, temp, out.Get(), meta, known, path, isLink);
     const struct timespec times[2] = {TimeOf(meta.atimeNs), TimeOf(meta.mtimeNs)};
     if ((out.IsOpen() ? ::futimens(out.Get(), times) : ::utimensat(dstParent, temp.c_str(), times, AT_SYMLINK_NOFOLLOW)) != 0) {
         Failed(path, "cannot set its times: " + SystemText(errno));
@@ -366,7 +401,7 @@ CKoError CRestoreRun::RestoreFolder(int srcParent, const std::string& name, cons
     SItemMetadata meta;
     bool known = false;
     LookUp(path, mst, meta, known);
-    if (!ApplyMetadata(dstParent, name, dst.Get(), meta, path, false)) return CKoError::Success();
+    if (!ApplyMetadata(dstParent, name, dst.Get(), meta, known, path, false)) return CKoError::Success();
     if (!meta.security.empty() && m_helper->IsPostSetRequired()) m_late.push_back({path, meta.security});
     CTimestampData times(m_to + path, true);
     times.SetAccessTime(meta.atimeNs / 1000000000);
@@ -491,6 +526,9 @@ CKoError CRestoreJob::Run() {
     if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
         return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
+    CScanJobState state;
+    if (state.Load(m_options.resultsDir).IsSuccess())
+        m_summary.backupUnfinished = state.backupJobId != 0 && !state.backupDone;
     try {
         CRestoreRun run(m_options, m_summary);
         e = run.Run();

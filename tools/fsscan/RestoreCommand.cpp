@@ -59,6 +59,8 @@ int RunRestoreCommand(int argc, char** argv) {
         std::fprintf(stderr, "fsscan: restore failed: %s\n", e.AsString().c_str());
         return 2;
     }
+    if (s.backupUnfinished)
+        std::fprintf(stderr, "fsscan: warning: the last backup did not finish; what it had not copied yet is restored as the backup before it left it\n");
     if (s.withoutMetadata)
         std::fprintf(stderr, "fsscan: warning: the backup kept no metadata; owners, attributes and flags are those of the copies\n");
     std::printf("restore: %s files, %s folders, %s links, %s bytes, %.2f s%s\n", Thousands(s.files).c_str(),

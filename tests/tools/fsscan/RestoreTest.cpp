@@ -445,4 +445,26 @@ TEST(RestoreTest, PathRestoresOnlyWhatLiesBelowIt) {
     EXPECT_EQ(st.st_mode & 07777, 0750u) << "an ancestor the restore made gets its own metadata";
 }
 
+TEST(RestoreTest, ItemsKeepTheirOwnAclsInAFolderWithADefaultAcl) {
+    RestoreFixture f;
+    WriteFile(f.src + "/plain", "no ACL of its own");
+    ASSERT_EQ(::mkdir((f.src + "/folder").c_str(), 0755), 0);
+    WriteFile(f.src + "/own", "an ACL of its own");
+    ASSERT_EQ(Shell("setfacl -m u:65534:r " + f.src + "/own"), 0);
+    ASSERT_EQ(f.Scan("full").exitCode, 0);
+    ASSERT_EQ(f.Backup().exitCode, 0);
+    // The target folder exists (it is merged into) and hands a default ACL to what is made in it.
+    ASSERT_TRUE(FXFile::CreateFoldersIteratively(f.target + f.src).IsSuccess());
+    ASSERT_EQ(Shell("setfacl -d -m u:65534:rwx " + f.target + f.src), 0);
+    RunResult r = f.Restore();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    char buffer[256];
+    for (const char* name : {"/plain", "/folder"})
+        EXPECT_LT(::getxattr((f.target + f.src + name).c_str(), "system.posix_acl_access", buffer, sizeof buffer), 0) << name;
+    EXPECT_LT(::getxattr((f.target + f.src + "/folder").c_str(), "system.posix_acl_default", buffer, sizeof buffer), 0);
+    const ssize_t n = ::getxattr((f.target + f.src + "/own").c_str(), "system.posix_acl_access", buffer, sizeof buffer);
+    const ssize_t want = ::getxattr((f.src + "/own").c_str(), "system.posix_acl_access", buffer, sizeof buffer);
+    EXPECT_EQ(n, want);
+}
+
 }  // namespace

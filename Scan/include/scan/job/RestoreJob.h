@@ -47,6 +47,7 @@ struct SRestoreJobSummary {
     uint64_t failed = 0;  // items listed as not (fully) restored
     std::vector<SRestoreFailure> failures;  // the first kMaxListed of them
     bool withoutMetadata = false;           // the backup kept no metadata store
+    bool backupUnfinished = false;          // the last backup stopped before its end
     std::string resultsFile;                // "restore.out"
     double seconds = 0;
 };
