@@ -118,7 +118,9 @@ TEST(BackupMetadataStoreTest, ReaderThreadsShareOneStore) {
             bool found = false;
             ASSERT_TRUE(reader.Get(path, m, found).IsSuccess());
             EXPECT_EQ(found, i % 50 != 48) << path;
-            if (found) EXPECT_EQ(m.security, path);
+            if (found) {
+                EXPECT_EQ(m.security, path);
+            }
         }
     }
 }

@@ -324,7 +324,7 @@ std::string Reasons(const SRestoreJobSummary& s) {
 
 TEST(RestoreTest, DamagedMetadataFailsOnlyItsItem) {
     RestoreFixture f;
-    const std::vector<std::string> names = {"truncated", "overflow", "unknown-type", "bad-entry", "good"};
+    const std::vector<std::string> names = {"truncated", "overflow", "unknown-type", "bad-entry", "element-size", "good"};
     for (const std::string& n : names) WriteFile(f.src + "/" + n, n);
     ASSERT_EQ(f.Scan("full").exitCode, 0);
     ASSERT_EQ(f.Backup().exitCode, 0);
@@ -341,6 +341,7 @@ TEST(RestoreTest, DamagedMetadataFailsOnlyItsItem) {
         {"overflow", header(ZyACL::RECORD_XATTR, 0xFFFF, 0xFFFFFFFF)},
         {"unknown-type", header(200, 1, 8) + std::string(8, '\0')},
         {"bad-entry", header(ZyACL::RECORD_XATTR, 1, 8) + std::string("\0\0\0\x40zzzz", 8)},
+        {"element-size", header(ZyACL::RECORD_INODE_FLAGS, 1, 4) + std::string(8, '\0')},
     };
     {
         CBackupMetadataStore store;
