@@ -102,8 +102,12 @@ TEST(BackupMetadataStoreTest, ReaderThreadsShareOneStore) {
             for (int i = 0; i < kItems; ++i) {
                 const std::string path = "/t" + std::to_string(t) + "/f" + std::to_string(i);
                 EXPECT_TRUE(store.Put(path, Meta(0100644, path)).IsSuccess());
-                if (i % 100 == 99) EXPECT_TRUE(store.Commit().IsSuccess());
-                if (i % 50 == 49) EXPECT_TRUE(store.RemoveTree("/t" + std::to_string(t) + "/f" + std::to_string(i - 1)).IsSuccess());
+                if (i % 100 == 99) {
+                    EXPECT_TRUE(store.Commit().IsSuccess());
+                }
+                if (i % 50 == 49) {
+                    EXPECT_TRUE(store.RemoveTree("/t" + std::to_string(t) + "/f" + std::to_string(i - 1)).IsSuccess());
+                }
             }
         });
     }
