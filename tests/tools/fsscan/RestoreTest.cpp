@@ -468,4 +468,29 @@ TEST(RestoreTest, ItemsKeepTheirOwnAclsInAFolderWithADefaultAcl) {
     EXPECT_EQ(n, want);
 }
 
+TEST(RestoreTest, AFullTargetFailsTheItemsThatDoNotFitAndLeavesNoTemporaries) {
+    RestoreFixture f;
+    for (int i = 0; i < 6; ++i) WriteFile(f.src + "/big" + std::to_string(i), std::string(200 * 1024, char('a' + i)));
+    WriteFile(f.src + "/small", "fits");
+    ASSERT_EQ(f.Scan("full").exitCode, 0);
+    ASSERT_EQ(f.Backup().exitCode, 0);
+    testsupport::TinyTmpfs tiny(512 * 1024);
+    if (!tiny.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    RunResult r = Fsscan({"restore", "--results", f.results, "--from", f.dest, "--to", tiny.Path()});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("No space left"), std::string::npos) << r.err;
+    // What fits is there whole; what does not is not there at all, not even in part.
+    FXFd fd;
+    ASSERT_TRUE(FXPathWalker::OpenByDescent(tiny.Path() + f.src, fd).IsSuccess());
+    int whole = 0;
+    for (const std::string& name : Names(fd.Get())) {
+        EXPECT_EQ(name.find(".fsscan-"), std::string::npos) << "a temporary was left: " << name;
+        if (name == "small") continue;
+        EXPECT_EQ(ReadFile(tiny.Path() + f.src + "/" + name).size(), 200u * 1024) << name;
+        ++whole;
+    }
+    EXPECT_GT(whole, 0);
+    EXPECT_LT(whole, 6);
+}
+
 }  // namespace
