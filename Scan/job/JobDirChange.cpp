@@ -47,7 +47,7 @@ CKoError CJobDirChange::OpenPrevious(EDirChangeKind kind, bool includeFiles, con
     EDirChangeKind previousKind;
     e = EDirChangeKind::FromRecord(previous.dirChangeKind, previousKind);
     if (e.IsError()) {
-        out.fallbackReason = "the previous DirChange is unusable: " + e.GetMessage();
+        out.fallbackReason = "the previous DirChange is unusable: " + e.AsString();
         return CKoError::Success();
     }
     if (!kind.CanLoadPreviousOf(previousKind, out.fallbackReason)) return CKoError::Success();
