@@ -129,15 +129,6 @@ const Damage kDamages[] = {
      }},
 };
 
-void MoveStartAhead(const std::string& results) {
-    CScanJobState state;
-    ASSERT_TRUE(state.Load(results).IsSuccess());
-    timespec t{};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    state.lastScan.startTimeMicros = static_cast<long long>(t.tv_sec) * 1000000 + kHourMicros;
-    ASSERT_TRUE(state.Save(results).IsSuccess());
-}
-
 // Records the DirChange file as it is now, as if the job had written it so.
 void RecordAsWritten(const std::string& results) {
     CScanJobState state;
@@ -181,7 +172,7 @@ TEST(FsScanDirChangeBadInput, DamagedFilesAreUsedAsFarAsValidOrTheJobRunsFull) {
     for (const char* kind : {"tree", "flat", "segments"}) {
         const std::string results = dir / (std::string("results-") + kind), saved = results + ".saved";
         ASSERT_EQ(Scan(root, results, kind, "full").exitCode, 0);
-        MoveStartAhead(results);
+        ASSERT_TRUE(fsscantest::MoveLastScanStartAhead(results, kHourMicros));
         ASSERT_EQ(std::system(("cp -a '" + results + "' '" + saved + "'").c_str()), 0);
         const std::string dc = results + "/DCTot.zyf";
         const std::string good = ReadFile(dc);
@@ -257,7 +248,7 @@ TEST(FsScanDirChangeKinds, SwitchingKindsRunsFullOnlyWhenTheFileCannotBeRead) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.kind ? step.kind : "(none)");
-        MoveStartAhead(results);
+        ASSERT_TRUE(fsscantest::MoveLastScanStartAhead(results, kHourMicros));
         std::vector<std::string> args = {"scan", "--content", root, "--results", results};
         if (step.kind) args.insert(args.end(), {"--dirchange", step.kind});
         RunResult r = Fsscan(args);
@@ -283,6 +274,18 @@ TEST(FsScanDirChangeKinds, SwitchingKindsRunsFullOnlyWhenTheFileCannotBeRead) {
     RunResult r = Scan(root, results, "flat");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("unknown DirChange kind"), std::string::npos) << r.err;
+
+    // The setting chooses when the command line does not; one that is no kind is said and passed over.
+    for (const char* value : {"segments", "bogus"}) {
+        WriteFile(dir / "settings.conf", std::string("[FileSystemAgent]\nDirChangeKind=") + value + "\n");
+        ::setenv("SCAN_SETTINGS_FILE", (dir / "settings.conf").c_str(), 1);
+        r = Fsscan({"scan", "--content", root, "--results", results});
+        ::unsetenv("SCAN_SETTINGS_FILE");
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_TRUE(state.Load(results).IsSuccess());
+        EXPECT_EQ(state.lastScan.dirChangeKind, "segments");
+    }
+    EXPECT_NE(r.err.find("the setting is not a DirChange kind"), std::string::npos) << r.err;
 
     EXPECT_EQ(Scan(root, results, "btree").exitCode, 2);
     r = Fsscan({"scan", "--content", root, "--results", results, "--dirchange", "segments", "--folders-only"});

@@ -69,16 +69,6 @@ std::map<std::string, std::string> Items(const std::string& folder) {
     return items;
 }
 
-// Moves the recorded start of the last scan ahead, so that only items the test touches count as
-// changed by their times.
-void MoveStartAhead(const std::string& results) {
-    CScanJobState state;
-    ASSERT_TRUE(state.Load(results).IsSuccess());
-    ASSERT_TRUE(state.hasLastScan);
-    state.lastScan.startTimeMicros = NowMicros() + kHourMicros;
-    ASSERT_TRUE(state.Save(results).IsSuccess());
-}
-
 void Touch(const std::string& path) {
     WriteFile(path, "touched " + path);
     timespec ahead[2];
@@ -191,7 +181,7 @@ TEST_P(DirChangeKindJob, EveryKindListsTheSameItemsAndKeepsTheSameMirror) {
                 first = listed;
             else
                 EXPECT_EQ(listed, first);
-            MoveStartAhead(results);
+            ASSERT_TRUE(fsscantest::MoveLastScanStartAhead(results, kHourMicros));
 
             if (cycle > 0) {
                 // Deletions: gone for real, and nothing below what could not be read.

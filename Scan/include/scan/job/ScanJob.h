@@ -3,7 +3,8 @@
 // collect file, lists deleted items, and records the current DirChange for the next job.
 //
 // Files in the job-results folder: "CollectTot.zyf" / "CollectInc.zyf" (the collect file),
-// "DCTot.zyf" / "DCInc.zyf" (the DirChange), and the job state (JobState.h), which is written last:
+// "DCTot.zyf" / "DCInc.zyf" (the DirChange: a tree or a flat DirChange file, by the kind the job
+// keeps, which the job state records), and the job state (JobState.h), which is written last:
 // a job that fails or is killed leaves the previous job's state in force.
 #pragma once
 
