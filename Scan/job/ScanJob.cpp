@@ -33,8 +33,6 @@
 
 namespace {
 
-using Flags = BDirChangeItemFlags;
-
 // The writer asks the DirChange what the previous job had and which folders it already wrote,
 // so the folders written are kept in the one trie the job has anyway.
 class CDirChangePresence : public CCheckIfAlreadyPresent {
