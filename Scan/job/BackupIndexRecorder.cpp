@@ -48,6 +48,7 @@ CKoError CBackupIndexRecorder::CommitLocked() {
 }
 
 CKoError CBackupIndexRecorder::RecordCopied(const std::string& path, const struct stat& st) {
+    if (!m_open) return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_HANDLE, "The backup index is not open");
     bool inside = false;
     for (const std::string& root : m_roots) inside = inside || FXSafePath::IsAtOrBelow(root, path);
     if (!inside) return CKoError::Success();

@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -37,7 +38,7 @@ public:
     // at or below one of `roots` (the scan also lists the folders above its roots: the backups
     // hold what lies below the roots).
     CKoError Open(const std::string& resultsDir, int64_t jobId, std::vector<std::string> roots);
-    bool IsOpen() const { return m_open; }
+    bool IsOpen() const { return m_open.load(); }
 
     // `st` is the source's status as the mirror copied it.
     CKoError RecordCopied(const std::string& path, const struct stat& st);
@@ -59,7 +60,7 @@ private:
     std::unique_ptr<CSQLiteBackupIndex> m_index;
     std::vector<std::string> m_roots;
     int64_t m_jobId = 0;
-    bool m_open = false;
+    std::atomic<bool> m_open{false};
     unsigned m_inBatch = 0;
     uint64_t m_recorded = 0, m_deletions = 0;
 };
