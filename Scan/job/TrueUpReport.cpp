@@ -1,5 +1,7 @@
 #include "scan/job/TrueUpReport.h"
 
+#include <sys/stat.h>
+
 #include "core/Env.h"
 #include "core/SafePath.h"
 #include "scan/Unix/CollectFileEncode.h"
@@ -42,6 +44,11 @@ void CTrueUpReport::Emit(const char* what, const CTrueUpDifferenceItem& item, co
 
 CKoError CTrueUpReport::OnNewItem(const CTrueUpDifferenceItemPtr& item) {
     if (!Inside(item->GetPath())) return CKoError::Success();
+    struct stat st;
+    if (!item->IsFolder() && ::lstat(item->GetPath().c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+        ++m_counts.sockets;  // nothing a backup keeps
+        return CKoError::Success();
+    }
     if (m_next) {
         CKoError e = m_next->OnNewItem(item);
         if (e.IsError()) return e.Push(ZY_HERE);

@@ -1,7 +1,11 @@
 // TrueUp jobs over a job-results folder that a real scan and backup filled: the report lines, and
 // every way a run can go wrong without registering a repair that is not whole.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "agent/BackupIndex.h"
@@ -202,6 +206,16 @@ TEST(TrueUpReport, LinesForEachKindAndNoDeletionOfWhatIsThere) {
     ASSERT_TRUE(report.OnDeletedItem(item(dir / "here/below", true, false)).IsSuccess());  // ENOTDIR: gone
     ASSERT_TRUE(report.OnDeletedItem(item("/elsewhere/x", true, false)).IsSuccess());      // not the content
     ASSERT_TRUE(report.OnNewItem(item(dir.Path() + "x/y", false, false)).IsSuccess());     // a name alike
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir / "sock";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_TRUE(report.OnNewItem(item(socketPath, false, false)).IsSuccess());
+    ::close(listener);
+    EXPECT_EQ(report.GetCounts().sockets, 1u);
     const std::string d = dir.Path();
     EXPECT_EQ(lines, (std::vector<std::string>{"new " + d + "/fresh/", "new " + d + "/line%0Abreak",
                                                "modified " + d + "/m (size, ctime)", "modified " + d + "/acl (acl)",

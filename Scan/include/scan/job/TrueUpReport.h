@@ -3,7 +3,8 @@
 //   "new PATH", "modified PATH (WHAT, ...)" with WHAT among size, mtime, ctime, acl, stub,
 //   "deleted PATH"; a folder's PATH ends in "/"; control characters in paths are escaped.
 // Only items at or below the job's content roots are reported: the backups hold nothing else of
-// this content, and a walk of the roots says nothing of other paths. An item reported deleted
+// this content, and a walk of the roots says nothing of other paths. Sockets are never new: the
+// backup keeps none (whoever listens makes them again). An item reported deleted
 // that can still be seen (it came back, or its folder could not be walked) is not reported
 // deleted, only counted as unverified.
 #pragma once
@@ -19,6 +20,7 @@ struct STrueUpReportCounts {
     uint64_t newItems = 0, modifiedItems = 0, deletedItems = 0;
     uint64_t unverified = 0;  // reported deleted, but still there or not examinable
     uint64_t outside = 0;     // differences outside the content roots, left out
+    uint64_t sockets = 0;     // new sockets: a backup has no content of them to keep
     uint64_t Total() const { return newItems + modifiedItems + deletedItems; }
 };
 
