@@ -9,7 +9,8 @@
 #
 # FILES (default 1000000) in FOLDERS (default 100000). Each command runs RUNS times (default 2) on
 # a warm cache; the best time counts, with its peak resident memory from /usr/bin/time. The backup
-# is timed once, to show what recording the index costs per item (against cp -a of the tree).
+# is timed once, to show what recording the index costs per item (against cp -a of the tree, and
+# against the backup of an fsscan without the index when BASE_FSSCAN names one).
 set -eu
 build=${1:-build/release}
 work=${2:-/tmp/scan-bench-trueup-cli}
@@ -30,7 +31,9 @@ once() {
   name=$1; shift
   /usr/bin/time -f '%e %M' -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" || {
     rc=$?; [ "$rc" -le 1 ] || { echo "$name failed:"; cat "$work/stderr"; exit 1; }; }
-  read -r t m < "$work/time"
+  read -r t m <<EOT
+$(tail -n 1 "$work/time")
+EOT
   printf '%s %s %s\n' "$name" "$t" "$m" >> "$work/results"
 }
 # best_of NAME COMMAND...: $runs runs, the best wall time and its peak RSS.
@@ -43,7 +46,10 @@ best_of() {
     [ -n "${PREPARE:-}" ] && sh -c "$PREPARE"
     /usr/bin/time -f '%e %M' -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" || {
       rc=$?; [ "$rc" -le 1 ] || { echo "$name failed:"; cat "$work/stderr"; exit 1; }; }
-    read -r t m < "$work/time"
+    # (a non-zero exit puts a line of its own before the figures)
+    read -r t m <<EOT
+$(tail -n 1 "$work/time")
+EOT
     if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; rss=$m; fi
   done
   printf '%s %s %s\n' "$name" "$best" "$rss" >> "$work/results"
@@ -55,6 +61,12 @@ PREPARE="rm -rf '$work/jr'" best_of "fsscan-scan-full" "$fsscan" scan --content 
 PREPARE=""
 once "cp-a" cp -a "$tree" "$work/copy"
 rm -rf "$work/copy"
+if [ -n "${BASE_FSSCAN:-}" ]; then
+  # A backup by an fsscan that keeps no index, of a copy of the same job: what the index costs.
+  cp -a "$work/jr" "$work/jr.base"
+  once "backup-without-index" "$BASE_FSSCAN" backup --results "$work/jr.base" --dest "$work/dest.base"
+  rm -rf "$work/jr.base" "$work/dest.base"
+fi
 once "fsscan-backup" "$fsscan" backup --results "$work/jr" --dest "$work/dest"
 
 # Damage, one file in a thousand, in a later second than the backup's.
