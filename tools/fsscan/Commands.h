@@ -6,3 +6,7 @@ int RunScanCommand(int argc, char** argv);
 int RunBackupCommand(int argc, char** argv);
 // "fsscan list --results DIR [-0]": prints the items of the last scan's collect files.
 int RunListCommand(int argc, char** argv);
+// "fsscan commit --results DIR --job N": commits a stopped backup job.
+int RunCommitCommand(int argc, char** argv);
+// "fsscan status --results DIR": the job history and what the next incremental compares against.
+int RunStatusCommand(int argc, char** argv);
