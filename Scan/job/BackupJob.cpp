@@ -601,12 +601,9 @@ CKoError CBackupRun::EndStopped() {
 
 CKoError CBackupRun::EndSuccessful() {
     const SScanRecord& scan = m_state.lastScan;
+    // The next scan learns it, promotes the job and removes what its readers read.
     CKoError e = m_cycle.EndJob(scan.jobId, EJobDisposition::Successful, std::string());
     if (e.IsError()) return e.Push(ZY_HERE);
-    // What the job's readers read is of no more use.
-    CFSJobResultCleanup cleanup(m_folder, scan.full ? CJobCycle::kFullType : CJobCycle::kIncrementalType, false, false,
-                                scan.jobId);
-    cleanup.Execute().IgnoreError();
     return CKoError::Success();
 }
 

@@ -1,6 +1,10 @@
 #include "scan/job/JobCycle.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <map>
@@ -12,6 +16,7 @@
 #include "core/Path.h"
 #include "core/StringUtil.h"
 #include "scan/job/FSJobResultCleanup.h"
+#include "scan/job/JobResultCleanupCallback.h"
 #include "scan/jobstate/JobCleanupCallback.h"
 #include "scan/jobstate/JobDispositionQueryCallback.h"
 #include "scan/jobstate/JobFiles.h"
@@ -72,8 +77,7 @@ CKoError CJobCycle::StartScan(long long jobId, bool incremental, SScanStart& sta
                       jobId);
     if (e.IsError()) return e.Push(ZY_HERE);
 
-    auto cleanup = std::make_shared<CJobCleanupCallback>();
-    cleanup->SetJobFolderRoot(m_resultsDir);
+    auto cleanup = std::make_shared<CJobResultCleanupCallback>(m_resultsDir, m_jobManager);
     const std::string token = CJobManagerToken::Format(static_cast<uint64_t>(jobId), 1);
     e = m_stateManager.ProcessPendingJobs(jobId, CTimeStamp(), token, cleanup);
     if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_INVALID_DATA)) {
@@ -88,7 +92,9 @@ CKoError CJobCycle::StartScan(long long jobId, bool incremental, SScanStart& sta
         start.reason = "a full job was asked for";
     }
     e = RemoveOrphanJobFolders();
-    if (e.IsSuccess()) e = m_stateManager.UpdateCurrentJob(jobId, CTimeStamp(), token, level);
+    // The document records the level the job runs at (a full one when there is no baseline).
+    if (e.IsSuccess())
+        e = m_stateManager.UpdateCurrentJob(jobId, CTimeStamp(), token, start.incremental ? kIncrementalType : kFullType);
     if (e.IsSuccess()) e = CreateFolder(JobFolder(jobId));
     // The DirChange the job writes keeps its temporary name until the job is known to have succeeded.
     XDirChange dc;
@@ -154,16 +160,14 @@ CKoError CJobCycle::RemoveOrphanJobFolders() {
 
 CKoError CJobCycle::IdentifyDest(const std::string& realDest, SDestIdentity& identity) {
     identity.path = realDest;
-    const std::string marker = FXPath::Join(realDest, kDestMarkerName);
-    CKoError e = CJobFiles::ReadWhole(marker, identity.id, 256);
-    if (e.IsSuccess() && !identity.id.empty()) return CKoError::Success();
-    if (e.IsError() && !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND))
-        return e.Push(ZY_HERE, "Cannot read the destination's identity, FileName=[%s]", marker.c_str());
-    identity.id = FXString::Format("%lld-%d-%llx", static_cast<long long>(FXEnv::Current()->NowMicros()),
-                                   static_cast<int>(::getpid()),
-                                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&identity)));
-    e = FXDurableReplace::WriteWhole(marker, identity.id);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot give the destination an identity, FileName=[%s]", marker.c_str());
+    // The folder itself, not its name: a folder made anew at the same path (emptied, replaced)
+    // has another inode or another birth time.
+    struct statx st{};
+    if (::statx(AT_FDCWD, realDest.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &st) != 0)
+        return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "Cannot identify the destination, Folder=[%s]", realDest.c_str());
+    identity.id = FXString::Format("%u:%u:%llu", st.stx_dev_major, st.stx_dev_minor, static_cast<unsigned long long>(st.stx_ino));
+    if (st.stx_mask & STATX_BTIME)
+        identity.id += FXString::Format(":%lld.%09u", static_cast<long long>(st.stx_btime.tv_sec), st.stx_btime.tv_nsec);
     return CKoError::Success();
 }
 

@@ -7,6 +7,7 @@
 #include "agent/SQLiteJobManager.h"
 #include "scan/jobstate/JobCleanupCallback.h"
 #include "scan/jobstate/JobFiles.h"
+#include "scan/jobstate/JobManagerToken.h"
 #include "scan/jobstate/StateManager.h"
 
 #include "scan/job/JobFileGuard.h"
@@ -136,8 +137,14 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
     CKoXDocument holder;
     CKoXNodePtr node;
     CKoError e = CScanRecordNode::Write(lastScan, holder, node);
-    if (e.IsSuccess())
-        e = CStateManager(FXPath::Join(resultsDir, kFileName)).AddOrReplaceNodeInJob(lastScan.jobId, node, CScanRecordNode::kElementName);
+    CStateManager manager(FXPath::Join(resultsDir, kFileName));
+    SStateSummary summary;
+    if (e.IsSuccess()) e = manager.GetSummary(summary);
+    // A job the document does not name yet is recorded as pending first.
+    if (e.IsSuccess() && std::find(summary.jobs.begin(), summary.jobs.end(), lastScan.jobId) == summary.jobs.end())
+        e = manager.UpdateCurrentJob(lastScan.jobId, CTimeStamp(), CJobManagerToken::Format(static_cast<uint64_t>(lastScan.jobId), 1),
+                                     lastScan.full ? 1 : 2);
+    if (e.IsSuccess()) e = manager.AddOrReplaceNodeInJob(lastScan.jobId, node, CScanRecordNode::kElementName);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot save job state");
     return CKoError::Success();
 }

@@ -201,6 +201,9 @@ CKoError CScanJob::Impl::Prepare() {
     e = cycle.StartScan(jobId, options.incremental, start);
     if (e.IsError()) return e.Push(ZY_HERE);
     started = true;
+    if (!start.setAside.empty())
+        summary.stateNotice = "the job-state document was damaged; it was moved to " + start.setAside +
+                              " and the job runs full";
     jobFolder = cycle.JobFolder(jobId);
     full = !start.incremental;
     if (options.incremental && full) summary.fallbackReason = start.reason;
@@ -510,7 +513,7 @@ CKoError CScanJob::Impl::WriteCollectInfo() {
         for (const ZyMntEnt& m : mounts)
             if (FXPath::IsAncestorOf(m.mountPoint, o.root, true) && m.mountPoint.size() >= volume.size())
                 volume = m.mountPoint;
-        FileScan::Collect collect{FXPath::Join(options.resultsDir, o.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
+        FileScan::Collect collect{FXPath::Join(jobFolder, o.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
         e = info->AddDiskCollect(volume, collect);
         if (e.IsError()) return e.Push(ZY_HERE);
     }

@@ -28,8 +28,8 @@ void PrintBackupHelp(FILE* out) {
                  "SIGINT, SIGTERM or --stop-after ITEMS (lines read) stop the readers where they\n"
                  "are: the job ends as stopped; run the backup again to continue it, or commit it\n"
                  "(fsscan commit) to keep what it read and let the next scan collect the rest.\n"
-                 "A job's backup goes to one destination (DEST keeps its identity in the file\n"
-                 ".fsscan-dest-id); an incremental job is only backed up where its baseline went.\n"
+                 "A job's backup goes to one destination folder (known by its identity, not its\n"
+                 "name); an incremental job is only backed up where its baseline went.\n"
                  "Exit codes: 0 success, 1 finished with items it could not read or lines it\n"
                  "refused, 2 failed, 3 stopped.\n");
 }

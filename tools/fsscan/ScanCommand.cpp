@@ -18,8 +18,10 @@ void PrintScanHelp(FILE* out) {
                  "                   [--job ID] [--level full|incremental] [--folders-only]\n"
                  "\n"
                  "Scans the content and writes the job's collect file, deleted items and DirChange\n"
-                 "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
-                 "or changed since the previous scan of DIR; without a previous scan it runs full.\n"
+                 "into the job-results folder DIR (in DIR/J<ID>). An incremental job collects what is\n"
+                 "new, moved in or changed since the last job whose backup succeeded (or was\n"
+                 "committed), and again what that backup could not read or did not reach; without\n"
+                 "one it runs full and says why. A job id is used once (default: the next one).\n"
                  "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
                  "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n");
 }
@@ -63,11 +65,12 @@ int RunScanCommand(int argc, char** argv) {
     CScanJob job(options);
     CKoError e = job.Run();
     const SScanJobSummary& s = job.Summary();
+    if (!s.stateNotice.empty()) std::fprintf(stderr, "fsscan: warning: %s\n", s.stateNotice.c_str());
     if (!s.fallbackReason.empty() && options.incremental)
         std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
     if (e.IsError()) {
         std::fprintf(stderr, "fsscan: scan failed: %s\n", e.AsString().c_str());
-        std::fprintf(stderr, "fsscan: the job-results folder keeps the previous job's state\n");
+        std::fprintf(stderr, "fsscan: the job-results folder keeps the previous successful job as the baseline\n");
         return 2;
     }
     double rate = s.seconds > 0 ? static_cast<double>(s.seen) / s.seconds : 0.0;

@@ -36,7 +36,8 @@ struct SScanStart {
     bool baselineCommitted = false;  // it was stopped and committed: its unread tail is due
 };
 
-// The destination a job was backed up to: its real path and the identity its marker file holds.
+// The destination a job was backed up to: its real path and the identity of the folder (device,
+// inode and birth time).
 struct SDestIdentity {
     std::string path;
     std::string id;
@@ -48,8 +49,6 @@ public:
     static constexpr int kFullType = 1;
     static constexpr int kIncrementalType = 2;
     static constexpr const char* kDirChangeTempName = "DCTmp.zyf";
-    // The file in DEST that identifies it across backups.
-    static constexpr const char* kDestMarkerName = ".fsscan-dest-id";
 
     CJobCycle();
     ~CJobCycle();
@@ -85,7 +84,7 @@ public:
     // Removes every job folder the job-state document does not name.
     CKoError RemoveOrphanJobFolders();
 
-    // DEST's identity, making its marker file when it has none.
+    // DEST's identity.
     static CKoError IdentifyDest(const std::string& realDest, SDestIdentity& identity);
     // The destination a job's backup went to (empty when none is recorded) and its record.
     CKoError GetBackupDest(long long jobId, SDestIdentity& identity);

@@ -1,0 +1,23 @@
+#include "scan/job/JobResultCleanupCallback.h"
+
+#include "core/LogWriter.h"
+#include "core/Path.h"
+#include "scan/job/FSJobResultCleanup.h"
+
+CJobResultCleanupCallback::CJobResultCleanupCallback(std::string resultsDir, std::shared_ptr<IJobManager> jobManager)
+    : m_resultsDir(std::move(resultsDir)), m_jobManager(std::move(jobManager)) {
+    SetJobFolderRoot(m_resultsDir);
+}
+
+CKoError CJobResultCleanupCallback::PendingJobWasSuccessful(const XJobRefPtr& jobRef, const XJobPtr& job) {
+    CKoError e = CJobCleanupCallback::PendingJobWasSuccessful(jobRef, job);
+    if (e.IsError()) return e;
+    const long long jobId = jobRef->get_JobId();
+    SJobManagerJob status;
+    const bool committed = m_jobManager && m_jobManager->GetJob(jobId, status).IsSuccess() &&
+                           status.disposition == EJobDisposition::Committed;
+    CFSJobResultCleanup cleanup(FXPath::Join(m_resultsDir, JobFolderName(jobId)), jobRef->get_JobType(), committed, false,
+                                jobId);
+    cleanup.Execute().IgnoreError();
+    return CKoError::Success();
+}
