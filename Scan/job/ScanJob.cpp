@@ -427,7 +427,7 @@ void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error)
 }
 
 CKoError CScanJob::Impl::Walk() {
-    startMicros = CTimeStamp::Now().AsUnixMicroseconds() - kStartTimeMarginMicros;
+    startMicros = FXEnv::Current()->NowMicros() - kStartTimeMarginMicros;
     g_runningScanner.store(&scanner);
     struct sigaction sa{}, oldInt{}, oldTerm{};
     sa.sa_handler = OnInterrupt;
