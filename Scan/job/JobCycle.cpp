@@ -108,15 +108,41 @@ CKoError CJobCycle::StartScan(long long jobId, bool incremental, SScanStart& sta
 }
 
 CKoError CJobCycle::ReadBaseline(SScanStart& start) {
+    // A document that cannot be read now (an I/O error, no memory) fails the job: the next
+    // attempt may read it, and a full job is no answer to that.
+    SStateSummary summary;
+    CKoError e = m_stateManager.GetSummary(summary);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the job-state document");
     m_stateManager.GetBaseline({kFullType, kIncrementalType}, start.baseline);
     const SStateBaseline& b = start.baseline;
+    // The look-up answers "run full" for anything it could not read: what a retry may read is
+    // an error here, not a full job.
+    if (!b.found && b.reason.find("cannot be read") != std::string::npos)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE, "%s", b.reason.c_str());
+    if (!b.found && b.job) {
+        XDirChange dc = b.job->Get_DirChange();
+        for (const std::string& name : {dc.get_TempFileName(), dc.get_FinalFileName()}) {
+            FXFileStat st;
+            CKoError statError = name.empty() ? FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_FILE_NOT_FOUND, "No name")
+                                              : FXEnv::Current()->Stat(FXPath::Join(dc.get_SubclientFolder(), name), st);
+            if (statError.IsError() && !FXErrorUtil::IsWin32(statError, ZyWin32::ERROR_FILE_NOT_FOUND) &&
+                !FXErrorUtil::IsWin32(statError, ZyWin32::ERROR_PATH_NOT_FOUND) && !FXErrorUtil::IsErrNo(statError, ENOENT))
+                return statError.Push(ZY_HERE, "Cannot look for the DirChange of job %lld", b.jobId);
+            // There now, though the look-up did not find it: it could not look.
+            if (!name.empty() && statError.IsSuccess())
+                return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_GENERAL_FAILURE,
+                                               "The DirChange of job %lld could not be looked up: %s", b.jobId, b.reason.c_str());
+        }
+    }
     if (!b.found) {
         start.reason = b.reason;
         if (!start.setAside.empty()) start.reason += " (the damaged document was moved to " + start.setAside + ")";
         return CKoError::Success();
     }
     CKoXNodePtr node;
-    CKoError e = m_stateManager.GetGenericNodeInJob(b.jobId, node, CScanRecordNode::kElementName);
+    e = m_stateManager.GetGenericNodeInJob(b.jobId, node, CScanRecordNode::kElementName);
+    if (e.IsError() && !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NOT_FOUND))
+        return e.Push(ZY_HERE, "Cannot read the scan record of job %lld", b.jobId);
     if (e.IsSuccess()) e = CScanRecordNode::Read(node, start.baselineRecord);
     if (e.IsError()) {
         start.reason = "run full, because the scan record of the last successful job " + std::to_string(b.jobId) +
