@@ -184,6 +184,47 @@ TEST(FsScanJobCycle, ABackupKilledHalfWayAndNeverContinuedLosesNothing) {
     c.ExpectMirrored();
 }
 
+// SIGTERM (as SIGINT) stops the readers where they are: the job ends as stopped and a rerun
+// continues it.
+TEST(FsScanJobCycle, SigtermEndsTheBackupAsStoppedAndARerunContinuesIt) {
+    Cycle c;
+    for (int i = 0; i < 300; ++i) WriteFile(c.tree + "/a/many" + std::to_string(i), std::string(2000, 'm'));
+    ASSERT_EQ(c.Scan("full").exitCode, 0);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::close(pipeFds[0]);
+        int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 2);
+        ::execl(FSSCAN_BINARY, FSSCAN_BINARY, "backup", "--results", c.results.c_str(), "--dest", c.dest.c_str(),
+                "--checkpoint", "1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(pipeFds[1]);
+    // The collect map appears once the handlers are in place and the readers about to start.
+    const std::string map = fsscantest::JobFile(c.results, "CollectMap_Tot.zyf");
+    for (int i = 0; i < 2000 && !FXFile::DoesFileExist(map); ++i) ::usleep(5000);
+    ::kill(pid, SIGTERM);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the signal was not handled";
+    if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the backup finished before the signal came";
+    EXPECT_EQ(WEXITSTATUS(status), 3) << out;
+    EXPECT_NE(out.find("stopped"), std::string::npos) << out;
+    EXPECT_NE(Fsscan({"status", "--results", c.results}).out.find("job 1: full, stopped"), std::string::npos);
+    RunResult again = c.Backup();
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(again.out.find("(continued)"), std::string::npos) << again.out;
+    c.ExpectMirrored();
+}
+
 // Must hold 3: stopped, committed; the commit holds exactly the unread tail; the next job ends
 // with the mirror equal to the tree. The status says what the next scan compares against.
 TEST(FsScanJobCycle, AStoppedAndCommittedBackupLeavesExactlyItsTailToTheNextJob) {
