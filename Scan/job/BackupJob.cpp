@@ -122,6 +122,7 @@ private:
     const std::string m_folder;  // the job's folder
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_stopped{false};  // a reader stopped before the end of its collect file
+    std::atomic<size_t> m_finishedNow{0};  // collect files read to their end by this run
     CMirror m_mirror;
     CRestartMapFileHandler m_restartMap;
     CollectInfoManager m_manager;
@@ -422,6 +423,7 @@ void CBackupRun::Reader() {
             return;
         }
         if (e.IsSuccess()) {
+            ++m_finishedNow;
             m_manager.MarkCollectDone(info.GetCollectId());
             e = m_restartMap.UpdateRestartOffset(static_cast<unsigned>(info.GetCollectId()), kFinished);
             if (e.IsSuccess()) e = m_restartMap.FlushToFile();
@@ -655,7 +657,8 @@ CKoError CBackupRun::Run() {
         m_cycle.EndJob(scan.jobId, EJobDisposition::Stopped, "failed: " + e.GetMessage()).IgnoreError();
         return e.Push(ZY_HERE, "Backup stopped; run it again to continue");
     }
-    if (m_stopped || StopRequested()) {
+    // Stopped with every collect file read to its end is a whole backup.
+    if (m_stopped || m_finishedNow < m_pending) {
         e = EndStopped();
         if (e.IsError()) return e.Push(ZY_HERE);
     } else {

@@ -153,6 +153,14 @@ CKoError CJobCycle::ReadBaseline(SScanStart& start) {
     e = m_jobManager->GetJob(b.jobId, job);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot ask the job manager about job %lld", b.jobId);
     start.baselineCommitted = job.disposition == EJobDisposition::Committed;
+    if (start.baselineCommitted && start.baselineRecord.full) {
+        // A full job removes from the mirror what it did not collect once all of it is read; a
+        // committed one never got there, and only a full job can do it now.
+        start.reason = "run full, because job " + std::to_string(b.jobId) +
+                       ", a full job, was committed before its backup ended: what it did not collect is still to be "
+                       "removed from the backup";
+        return CKoError::Success();
+    }
     start.incremental = true;
     start.reason = "compares against job " + std::to_string(b.jobId) + ", the last job whose backup " +
                    (start.baselineCommitted ? "was committed" : "succeeded");

@@ -263,6 +263,22 @@ CKoError CScanJob::Impl::LoadCollectAgain() {
         rescanBelow.push_back(key);  // a folder it could not read: all of it
     }
     if (!start.baselineCommitted) return CKoError::Success();
+    // The folders the committed job collected: its readers may have made them, but only the end
+    // of a backup gives folders their times, so they are collected again.
+    for (const std::string& name : start.baselineRecord.collectFiles) {
+        FXFileHandle in;
+        e = FXFile::zyfopen(FXPath::Join(baselineFolder, name), "rb", in);
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot read a collect file of committed job %lld", baselineId);
+        char* line = nullptr;
+        size_t capacity = 0;
+        for (ssize_t n; (n = ::getline(&line, &capacity, in.Get())) > 1;) {
+            std::string_view text(line, static_cast<size_t>(n) - 1);
+            if (text.size() > 1 && text.back() == '/' && text[0] == '/') collectAgain.emplace(text.substr(0, text.size() - 1));
+        }
+        const bool readError = std::ferror(in.Get()) != 0;
+        std::free(line);
+        if (readError) return FXErrorUtil::ErrorErrNo(ZY_HERE, EIO, "Cannot read a collect file of committed job %lld", baselineId);
+    }
     const bool baselineFull = start.baselineRecord.full;
     ScanCommitJobs commit(cycle.ServerName(), summary.jobId, baselineId, 0, baselineId,
                           baselineFull ? CJobCycle::kFullType : CJobCycle::kIncrementalType, baselineFolder,

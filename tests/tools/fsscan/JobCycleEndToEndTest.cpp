@@ -269,6 +269,24 @@ TEST(FsScanJobCycle, AStoppedAndCommittedBackupLeavesExactlyItsTailToTheNextJob)
     c.ExpectMirrored();
 }
 
+// A full job removes from the mirror what it did not collect only once it is read to its end:
+// after a committed full job, the next job runs full, so that what was deleted goes.
+TEST(FsScanJobCycle, AfterACommittedFullJobTheNextJobRunsFull) {
+    Cycle c;
+    ASSERT_EQ(c.Scan("full").exitCode, 0);
+    ASSERT_EQ(c.Backup().exitCode, 0);
+    ASSERT_EQ(::unlink((c.tree + "/b/g3").c_str()), 0);
+    ASSERT_EQ(c.Scan("full").exitCode, 0);
+    ASSERT_EQ(c.Backup({"--stop-after", "2"}).exitCode, 3);
+    ASSERT_EQ(Fsscan({"commit", "--results", c.results, "--job", "2"}).exitCode, 0);
+    RunResult scan = c.Scan();
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    EXPECT_NE(scan.out.find("(full)"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.err.find("a full job, was committed before its backup ended"), std::string::npos) << scan.err;
+    ASSERT_EQ(c.Backup().exitCode, 0);
+    c.ExpectMirrored();
+}
+
 // Must hold 4: what the backup could not read is collected again, unchanged as it is.
 TEST(FsScanJobCycle, FilesUnreadableDuringTheBackupAreBackedUpByTheNextJob) {
     Cycle c;
