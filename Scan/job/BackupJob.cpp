@@ -17,7 +17,6 @@
 
 #include "scan/job/CollectLine.h"
 #include "scan/job/ContentScope.h"
-#include "scan/job/FSJobResultCleanup.h"
 #include "scan/job/JobCycle.h"
 #include "scan/job/JobFileGuard.h"
 #include "scan/job/JobState.h"

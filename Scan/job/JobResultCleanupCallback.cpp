@@ -3,6 +3,7 @@
 #include "core/LogWriter.h"
 #include "core/Path.h"
 #include "scan/job/FSJobResultCleanup.h"
+#include "scan/job/JobState.h"
 
 CJobResultCleanupCallback::CJobResultCleanupCallback(std::string resultsDir, std::shared_ptr<IJobManager> jobManager)
     : m_resultsDir(std::move(resultsDir)), m_jobManager(std::move(jobManager)) {
@@ -16,8 +17,11 @@ CKoError CJobResultCleanupCallback::PendingJobWasSuccessful(const XJobRefPtr& jo
     SJobManagerJob status;
     const bool committed = m_jobManager && m_jobManager->GetJob(jobId, status).IsSuccess() &&
                            status.disposition == EJobDisposition::Committed;
-    CFSJobResultCleanup cleanup(FXPath::Join(m_resultsDir, JobFolderName(jobId)), jobRef->get_JobType(), committed, false,
-                                jobId);
+    // The level the job ran at, as its scan recorded it (an incremental job may have run full).
+    long level = jobRef->get_JobType();
+    CKoXNodePtr scan = job ? job->GetChild(CScanRecordNode::kElementName) : nullptr;
+    if (scan && scan->Exists()) level = scan->AttributeAsBOOL("Full") ? 1 : 2;
+    CFSJobResultCleanup cleanup(FXPath::Join(m_resultsDir, JobFolderName(jobId)), level, committed, false, jobId);
     cleanup.Execute().IgnoreError();
     return CKoError::Success();
 }
