@@ -35,7 +35,8 @@ CKoError CScanRecordNode::Write(const SScanRecord& r, CKoXDocument& holder, CKoX
         (e = scan->SetAttributeLONGLONG("BaselineJobId", r.baselineJobId)).IsSuccess() &&
         (e = scan->SetAttributeULONGLONG("DirChangeSize", r.dirChangeSize)).IsSuccess() &&
         (e = scan->SetAttributeULONGLONG("DirChangeHash", r.dirChangeHash)).IsSuccess() &&
-        (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess()) {
+        (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess() &&
+        (r.dirChangeKind.empty() || (e = scan->SetAttributeString("DirChangeKind", r.dirChangeKind)).IsSuccess())) {
         for (size_t i = 0; e.IsSuccess() && i < r.collectFiles.size(); ++i) {
             if ((e = scan->AppendNode("Collect", node)).IsSuccess() &&
                 (e = node->SetAttributeString("Name", r.collectFiles[i])).IsSuccess() && i < r.collectSizes.size())
@@ -72,6 +73,7 @@ CKoError CScanRecordNode::Read(const CKoXNodePtr& scan, SScanRecord& r) {
     r.dirChangeHash = u;
     r.baselineJobId = scan->AttributeAsLONGLONG("BaselineJobId");
     r.collectInfoFile = scan->AttributeAsString("CollectInfo");
+    r.dirChangeKind = scan->AttributeAsString("DirChangeKind");
     std::vector<CKoXNodePtr> collects;
     if ((e = scan->SelectNodes("Collect", collects)).IsError()) return damaged(e);
     for (const auto& c : collects) {

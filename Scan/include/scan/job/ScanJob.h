@@ -13,12 +13,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/KoError.h"
-
-class CDirChange;
+#include "scan/dirchange/DirChangeKind.h"
+#include "scan/job/JobDirChange.h"
 
 struct SScanJobOptions {
     std::vector<std::string> contents;
@@ -27,8 +28,10 @@ struct SScanJobOptions {
     bool incremental = true;
     bool includeFiles = true;  // track files in the DirChange, not only folders
     bool showProgress = false;  // a progress line on standard error when it is a terminal
-    // Makes the job's DirChange; tests give one of their own (a plain CDirChange when empty).
-    std::function<std::shared_ptr<CDirChange>()> newDirChange;
+    // The DirChange kind the job keeps; when not given, as CJobDirChange::Choose says.
+    std::optional<EDirChangeKind> dirChangeKind;
+    // Makes the job's DirChange; tests give one of their own (CDirChangeRecorder::Create when empty).
+    CJobDirChange::Factory newDirChange;
 };
 
 struct SScanJobSummary {
@@ -36,6 +39,9 @@ struct SScanJobSummary {
     bool full = true;
     std::string fallbackReason;  // why an incremental job ran as a full one
     std::string stateNotice;     // a damaged job-state document was set aside
+    EDirChangeKind dirChangeKind;  // the kind the job kept
+    std::string dirChangeSkipped;  // what the job left out of the previous DirChange (empty: nothing)
+    std::string dirChangeNote;     // a kind setting that could not be used
     uint64_t seen = 0, collected = 0, deleted = 0, bytes = 0, scanErrors = 0;
     double seconds = 0;
 };
