@@ -196,6 +196,10 @@ CKoError CScanJob::Impl::Prepare() {
                                            jobId - 1);
     }
     summary.jobId = jobId;
+    // The kind the last scan kept, whether or not it became the baseline: a job keeps going as its
+    // predecessor did.
+    CScanJobState latest;
+    if (latest.Load(options.resultsDir).IsError()) latest.hasLastScan = false;
     e = cycle.StartScan(jobId, options.incremental, start);
     if (e.IsError()) return e.Push(ZY_HERE);
     started = true;
@@ -206,7 +210,9 @@ CKoError CScanJob::Impl::Prepare() {
     full = !start.incremental;
     if (options.incremental && full) summary.fallbackReason = start.reason;
     const EDirChangeKind kind =
-        CJobDirChange::Choose(options.dirChangeKind, start.baseline.found ? &start.baselineRecord : nullptr, summary.dirChangeNote);
+        CJobDirChange::Choose(options.dirChangeKind,
+                              latest.hasLastScan ? &latest.lastScan : start.baseline.found ? &start.baselineRecord : nullptr,
+                              summary.dirChangeNote);
     summary.dirChangeKind = kind;
     if (full) {
         e = CJobDirChange::New(kind, options.includeFiles, options.newDirChange, dc);
@@ -358,8 +364,7 @@ CKoError CScanJob::Impl::LoadPreviousDirChange(EDirChangeKind kind) {
     if (e.IsError()) return e.Push(ZY_HERE);
     dc = std::move(opened.recorder);
     if (!opened.loaded) {
-        summary.fallbackReason = "run full, because the DirChange of job " + std::to_string(start.baseline.jobId) +
-                                 " cannot be used: " + opened.fallbackReason;
+        summary.fallbackReason = opened.fallbackReason + " (the DirChange of job " + std::to_string(start.baseline.jobId) + ")";
         full = true;
         return CKoError::Success();
     }

@@ -93,7 +93,10 @@ bool MoveLastScanStartAhead(const std::string& results, long long micros) {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     state.lastScan.startTimeMicros = static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000 + micros;
-    return state.Save(results).IsSuccess();
+    if (state.Save(results).IsError()) return false;
+    // The next scan compares against this one only once its backup succeeded.
+    MarkBackedUp(results);
+    return true;
 }
 
 }  // namespace fsscantest

@@ -113,8 +113,8 @@ TEST(FsScan, DamagedPreviousDirChangeFallsBackToFull) {
         WriteFile(fsscantest::JobFile(results, "DCTmp.zyf"), damaged);
         RunResult r = Scan(root, results, "incremental");
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_NE(r.err.find("running a full scan: run full, because the DirChange of job"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("is unusable"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("running a full scan: the previous DirChange is unusable"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("(the DirChange of job"), std::string::npos) << r.err;
         EXPECT_EQ(List(results), WithAncestors(Expected(root), root));
         // The full job wrote a new, good DirChange.
         EXPECT_EQ(ReadFile(fsscantest::JobFile(results, "DCTmp.zyf")), good);
