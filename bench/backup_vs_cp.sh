@@ -19,7 +19,8 @@ mkdir -p "$tree"
 "$gentree" create "$tree/part1" --folders $((${FOLDERS:-20000} / 2)) --files $((${FILES:-200000} / 2)) --seed 42 >/dev/null
 "$gentree" create "$tree/part2" --folders $((${FOLDERS:-20000} / 2)) --files $((${FILES:-200000} / 2)) --seed 43 >/dev/null
 "$fsscan" scan --content "$tree/part1" --content "$tree/part2" --results "$work/jr" --level full >/dev/null
-cp "$work/jr/FsScanState.xml" "$work/state.xml"
+# Each run backs up the same job: the job-results folder goes back to what the scan left.
+cp -a "$work/jr" "$work/jr.saved"
 # Copies go to memory when we may mount a tmpfs: this machine's disk writes back at erratic
 # speeds, which would drown the difference between the copiers.
 mkdir -p "$work/out"
@@ -42,7 +43,7 @@ best() {
   echo "$name $b"
 }
 
-reset="rm -rf '$work/out/dest' && cp '$work/state.xml' '$work/jr/FsScanState.xml'"
+reset="rm -rf '$work/out/dest' '$work/jr' && cp -a '$work/jr.saved' '$work/jr'"
 {
   best "cp-a" "rm -rf '$work/out/dest' && mkdir '$work/out/dest'" cp -a "$tree" "$work/out/dest/"
   best "fsscan-backup-1" "$reset" "$fsscan" backup --results "$work/jr" --dest "$work/out/dest" --streams 1

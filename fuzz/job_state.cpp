@@ -1,6 +1,7 @@
-// fsscan's job-state file ("FsScanState.xml") of arbitrary bytes, loaded as the next job loads it.
+// A job-results folder's job-state document ("JobState.xml") of arbitrary bytes, loaded as the
+// backup and the list command load it (the last complete scan and its record).
 //
-// Any bytes load or fail cleanly. A state that loads saves and loads back to the same state.
+// Any bytes load or fail cleanly. A scan record that loads saves and loads back the same.
 #include <sys/stat.h>
 
 #include <string>
@@ -12,13 +13,12 @@ namespace {
 
 bool Same(const CScanJobState& a, const CScanJobState& b) {
     const SScanRecord &x = a.lastScan, &y = b.lastScan;
-    return a.hasLastScan == b.hasLastScan && a.lastJobId == b.lastJobId && a.backupJobId == b.backupJobId &&
-           a.backupDone == b.backupDone && x.jobId == y.jobId && x.full == y.full &&
-           x.includeFiles == y.includeFiles && x.startTimeMicros == y.startTimeMicros &&
-           x.dirChangeFile == y.dirChangeFile && x.dirChangeSize == y.dirChangeSize &&
-           x.dirChangeHash == y.dirChangeHash && x.collectFiles == y.collectFiles &&
+    return a.hasLastScan == b.hasLastScan && x.jobId == y.jobId && x.full == y.full && x.folder == y.folder &&
+           x.baselineJobId == y.baselineJobId && x.includeFiles == y.includeFiles &&
+           x.startTimeMicros == y.startTimeMicros && x.dirChangeSize == y.dirChangeSize &&
+           x.dirChangeHash == y.dirChangeHash && x.collectFiles == y.collectFiles && x.collectSizes == y.collectSizes &&
            x.collectInfoFile == y.collectInfoFile && x.rescanPaths == y.rescanPaths &&
-           x.dirChangeKind == y.dirChangeKind;
+           x.contentRoots == y.contentRoots && x.formerRoots == y.formerRoots && x.dirChangeKind == y.dirChangeKind;
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::ClearScratchDir();
     fuzzsupport::WriteScratchFile(CScanJobState::kFileName, data, size);
     CScanJobState state;
-    if (state.Load(fuzzsupport::ScratchDir()).IsError()) return 0;
+    if (state.Load(fuzzsupport::ScratchDir()).IsError() || !state.hasLastScan) return 0;
 
     const std::string copy = fuzzsupport::ScratchPath("copy");
     FUZZ_CHECK(::mkdir(copy.c_str(), 0700) == 0);

@@ -13,6 +13,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <csignal>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -21,11 +22,13 @@
 #include "scan/job/BackupMetadataStore.h"
 #include "scan/job/CollectLine.h"
 #include "scan/job/ContentScope.h"
+#include "scan/job/JobCycle.h"
 #include "scan/job/JobFileGuard.h"
 #include "scan/job/ItemMetadataRecorder.h"
 #include "scan/job/JobState.h"
 #include "scan/job/Mirror.h"
 #include "scan/job/Progress.h"
+#include "scan/job/UnreadableItemList.h"
 #include "agent/JobClient.h"
 #include "core/Env.h"
 #include "core/File.h"
@@ -39,6 +42,7 @@
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/CollectInfoManager.h"
 #include "scan/fsservices/ATimePreserver.h"
+#include "scan/jobstate/JobFiles.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
 #include "scan/jobstate/ScanErrorFileHandler.h"
 namespace {
@@ -66,19 +70,11 @@ protected:
 
 // The arguments of a scan-error record are separated by "|": a path keeps its own "|" (and the
 // "%" that escapes it) escaped, as collect files write them.
-std::string EscapeArgument(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '%')
-            out += "%25";
-        else if (c == '|')
-            out += "%7C";
-        else
-            out += c;
-    }
-    return out;
-}
+std::string EscapeArgument(const std::string& text) { return CUnreadableItemList::EscapeArgument(text); }
+
+// Set by SIGINT and SIGTERM while a backup runs: its readers stop where they are.
+std::atomic<bool> g_stopRequested{false};
+void OnStopSignal(int) { g_stopRequested.store(true); }
 
 // One folder of a full job's last pass: the names the job collected in it.
 struct SOpenFolder {
@@ -89,22 +85,32 @@ struct SOpenFolder {
 
 class CBackupRun {
 public:
-    CBackupRun(const SBackupJobOptions& options, SBackupJobSummary& summary, const CScanJobState& state)
-        : m_options(options), m_summary(summary), m_state(state), m_manager(kFinished, 0),
-          m_scanErrors(options.resultsDir), m_scope(state.lastScan.contentRoots, state.lastScan.formerRoots),
+    CBackupRun(const SBackupJobOptions& options, SBackupJobSummary& summary, const CScanJobState& state, CJobCycle& cycle)
+        : m_options(options), m_summary(summary), m_state(state), m_cycle(cycle),
+          m_folder(state.PathOf(options.resultsDir, std::string())), m_manager(kFinished, 0),
+          m_scanErrors(m_folder), m_scope(state.lastScan.contentRoots, state.lastScan.formerRoots),
           m_progress("done", options.showProgress) {}
 
     CKoError Run();
 
 private:
     CKoError CheckDestination(std::string& realDest);
+    // The job may be backed up to this destination: it is the one its backup started with, and
+    // for an incremental job the one its baseline went to.
+    CKoError CheckJobDestination(const SDestIdentity& dest);
+    CKoError EndStopped();
+    CKoError EndSuccessful();
+    bool StopRequested() {
+        if (m_options.stopAfterItems && m_lines.load(std::memory_order_relaxed) >= m_options.stopAfterItems) m_stop = true;
+        return m_stop.load(std::memory_order_relaxed) || g_stopRequested.load(std::memory_order_relaxed);
+    }
     CKoError Prepare();
     CKoError PrepareScanErrorFile();
     CKoError LoadCollects();
     CKoError LoadRestartOffsets();
     CKoError StartReaders();
     void Reader();
-    CKoError ReadCollect(const CollectFileInfo& info, CMirror::CCursor& cursor);
+    CKoError ReadCollect(const CollectFileInfo& info, CMirror::CCursor& cursor, bool& stopped);
     CKoError Apply(const SCollectLine& line, CMirror::CCursor& cursor);
     CKoError Refuse(const std::string& collect, long long offset, const std::string& text, const char* why);
     CKoError RecordUnreadable(const std::string& path, const std::string& reason);
@@ -120,6 +126,11 @@ private:
     const SBackupJobOptions& m_options;
     SBackupJobSummary& m_summary;
     CScanJobState m_state;
+    CJobCycle& m_cycle;
+    const std::string m_folder;  // the job's folder
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_stopped{false};  // a reader stopped before the end of its collect file
+    std::atomic<size_t> m_finishedNow{0};  // collect files read to their end by this run
     CMirror m_mirror;
     CRestartMapFileHandler m_restartMap;
     CollectInfoManager m_manager;
@@ -203,7 +214,7 @@ CKoError CBackupRun::PrepareScanErrorFile() {
 
 CKoError CBackupRun::LoadCollects() {
     const SScanRecord& scan = m_state.lastScan;
-    const std::string descriptionPath = FXPath::Join(m_options.resultsDir, scan.collectInfoFile);
+    const std::string descriptionPath = FXPath::Join(m_folder, scan.collectInfoFile);
     bool exists = false;
     CKoError e = CJobFileGuard::RequireRegular(descriptionPath, CJobFileGuard::kMaxDocumentSize, exists);
     if (e.IsSuccess() && !exists)
@@ -233,7 +244,7 @@ CKoError CBackupRun::LoadCollects() {
                                            "The collect-files description names a file that is not one of the job's collect files, "
                                            "FileName=[%s], Description=[%s]",
                                            collect->path.c_str(), descriptionPath.c_str());
-        collect->path = FXPath::Join(m_options.resultsDir, name);
+        collect->path = FXPath::Join(m_folder, name);
         size_t index = static_cast<size_t>(it - scan.collectFiles.begin());
         uint64_t expected = index < scan.collectSizes.size() ? scan.collectSizes[index] : 0, size = 0;
         e = CJobFileGuard::CheckCollectFile(collect->path, expected, size);
@@ -291,30 +302,24 @@ CKoError CBackupRun::LoadRestartOffsets() {
 CKoError CBackupRun::Prepare() {
     SScanRecord& scan = m_state.lastScan;
     m_summary.jobId = scan.jobId;
-    m_summary.restarted = m_state.backupJobId == scan.jobId;
+    // The collect map is in the job's folder: there is one when a backup of this job ran before.
+    const std::string mapPath = FXPath::Join(m_folder, scan.full ? "CollectMap_Tot.zyf" : "CollectMap_lnc.zyf");
+    m_summary.restarted = CJobFiles::Exists(mapPath);
     for (const std::string& r : scan.rescanPaths) m_unreadableFolders.push_back(decodeFileName(r.c_str()));
 
     // Files this job creates or appends to: never through something planted in their place.
-    for (const char* name : {"ScanError.zyf", "PendingCauses.txt", "CollectMap_Tot.zyf", "CollectMap_lnc.zyf"}) {
-        CKoError e = CJobFileGuard::ClearIfNotRegular(FXPath::Join(m_options.resultsDir, name));
-        if (e.IsError()) return e.Push(ZY_HERE);
-    }
-    if (!m_summary.restarted) {
-        // A new backup: earlier scan errors belong to an earlier job.
-        CKoError e = FXEnv::Current()->RemoveFile(m_scanErrors.GetFilePath());
-        if (e.IsError() && !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) return e.Push(ZY_HERE);
-        m_state.backupJobId = scan.jobId;
-        m_state.backupDone = false;
-        e = m_state.Save(m_options.resultsDir);
+    for (const std::string& path : {FXPath::Join(m_folder, "ScanError.zyf"), FXPath::Join(m_options.resultsDir, "PendingCauses.txt"),
+                                    FXPath::Join(m_folder, "CollectMap_Tot.zyf"), FXPath::Join(m_folder, "CollectMap_lnc.zyf")}) {
+        CKoError e = CJobFileGuard::ClearIfNotRegular(path);
         if (e.IsError()) return e.Push(ZY_HERE);
     }
     CKoError e = PrepareScanErrorFile();
     if (e.IsError()) return e.Push(ZY_HERE);
-    e = m_restartMap.Init(m_options.resultsDir, scan.full, !m_summary.restarted);
+    e = m_restartMap.Init(m_folder, scan.full, !m_summary.restarted);
     if (e.IsError() && m_summary.restarted) {
         std::fprintf(stderr, "fsscan: warning: the collect map cannot be read; reading every collect file from its start\n");
         ZYLOG(1, "No collect map to restart from, error=%s", e.AsString().c_str());
-        e = m_restartMap.Init(m_options.resultsDir, scan.full, true);
+        e = m_restartMap.Init(m_folder, scan.full, true);
     }
     if (e.IsError()) return e.Push(ZY_HERE);
     e = LoadCollects();
@@ -372,7 +377,8 @@ CKoError CBackupRun::Apply(const SCollectLine& line, CMirror::CCursor& cursor) {
     return CKoError::Success();
 }
 
-CKoError CBackupRun::ReadCollect(const CollectFileInfo& info, CMirror::CCursor& cursor) {
+CKoError CBackupRun::ReadCollect(const CollectFileInfo& info, CMirror::CCursor& cursor, bool& stopped) {
+    stopped = false;
     const std::string& path = info.GetCollectName();
     const auto restartId = static_cast<unsigned>(info.GetCollectId());
     CCollectFileReader reader(path);
@@ -389,6 +395,17 @@ CKoError CBackupRun::ReadCollect(const CollectFileInfo& info, CMirror::CCursor& 
     SCollectLine line;
     bool insideLongLine = false;  // the reader hands a line too long for it over in pieces
     for (uint64_t n = 1; !m_failed.load(std::memory_order_relaxed); ++n) {
+        if (!insideLongLine && StopRequested()) {
+            // Exactly where this reader got to: a commit keeps what it read, and nothing more.
+            stopped = true;
+            // What the index and the metadata store hold is committed before the offset moves.
+            e = m_index.Checkpoint();
+            if (e.IsSuccess()) e = m_store.Commit();
+            if (e.IsSuccess()) e = m_restartMap.UpdateRestartOffset(restartId, reader.GetCurrentPosition());
+            if (e.IsSuccess()) e = m_restartMap.FlushToFile();
+            if (e.IsError()) return e.Push(ZY_HERE, "Cannot record the restart offset");
+            return CKoError::Success();
+        }
         e = reader.GetNextLine(name);
         if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) return CKoError::Success();
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", path.c_str());
@@ -440,12 +457,18 @@ void CBackupRun::Reader() {
     cursor.SetObserver(recorder.get());
     std::string last;
     CollectFileInfo info;
-    while (!m_failed.load() &&
+    while (!m_failed.load() && !StopRequested() &&
            m_manager.GetNextCollectToProcess(info, COLLECT_FILE_PROCESSING_CONTEXT_IN_THREAD_POOL, last)) {
-        CKoError e = ReadCollect(info, cursor);
+        bool stopped = false;
+        CKoError e = ReadCollect(info, cursor, stopped);
         if (e.IsSuccess()) e = m_index.Checkpoint();
         if (e.IsSuccess()) e = m_store.Commit();
+        if (e.IsSuccess() && stopped) {
+            m_stopped = true;
+            break;
+        }
         if (e.IsSuccess()) {
+            ++m_finishedNow;
             m_manager.MarkCollectDone(info.GetCollectId());
             e = m_restartMap.UpdateRestartOffset(static_cast<unsigned>(info.GetCollectId()), kFinished);
             if (e.IsSuccess()) e = m_restartMap.FlushToFile();
@@ -601,6 +624,55 @@ CKoError CBackupRun::RaiseScanErrors() {
     return CKoError::Success();
 }
 
+CKoError CBackupRun::CheckJobDestination(const SDestIdentity& dest) {
+    const SScanRecord& scan = m_state.lastScan;
+    SDestIdentity recorded;
+    CKoError e = m_cycle.GetBackupDest(scan.jobId, recorded);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    if (!recorded.id.empty() && !(recorded == dest))
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS,
+                                       "The backup of job %lld went to %s, another destination than %s; continue it there",
+                                       scan.jobId, recorded.path.c_str(), dest.path.c_str());
+    if (!scan.full) {
+        SDestIdentity baseline;
+        e = m_cycle.GetBackupDest(scan.baselineJobId, baseline);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        if (!(baseline == dest) || baseline.id.empty())
+            return FXErrorUtil::ErrorWin32(
+                ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS,
+                "%s has never received job %lld, which incremental job %lld builds on (it went to %s); back up to that "
+                "destination, or run a full scan (--level full) to back up to this one",
+                dest.path.c_str(), scan.baselineJobId, scan.jobId, baseline.path.empty() ? "no destination" : baseline.path.c_str());
+    }
+    if (recorded.id.empty()) {
+        e = m_cycle.RecordBackupDest(scan.jobId, dest);
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
+    return CKoError::Success();
+}
+
+// The readers stopped part-way: the job ends as stopped, with where each collect file got to as
+// its restart string and in the restart map a commit reads ("<collect number> <offset>").
+CKoError CBackupRun::EndStopped() {
+    std::vector<std::pair<unsigned, CRestartMapFileEntry>> entries;
+    CKoError e = m_restartMap.PopulateEntries(entries);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    std::vector<std::pair<std::string, int64_t>> offsets;
+    for (const auto& [id, entry] : entries) offsets.emplace_back(entry.GetCollectFilePath(), entry.GetRestartOffset());
+    e = m_cycle.RecordStop(m_state.lastScan.jobId, m_state.lastScan.full, m_folder, offsets);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    m_summary.stopped = true;
+    return CKoError::Success();
+}
+
+CKoError CBackupRun::EndSuccessful() {
+    const SScanRecord& scan = m_state.lastScan;
+    // The next scan learns it, promotes the job and removes what its readers read.
+    CKoError e = m_cycle.EndJob(scan.jobId, EJobDisposition::Successful, std::string());
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
 CKoError CBackupRun::Run() {
     const SScanRecord& scan = m_state.lastScan;
     if (!m_state.hasLastScan || scan.collectInfoFile.empty())
@@ -609,37 +681,64 @@ CKoError CBackupRun::Run() {
     if (scan.contentRoots.empty())
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
                                        "The job state names no content roots (written by an older fsscan); run a scan first");
-    if (m_state.backupJobId == scan.jobId && m_state.backupDone) {
-        m_summary.jobId = scan.jobId;
+    m_summary.jobId = scan.jobId;
+    SJobManagerJob job;
+    CKoError e = m_cycle.JobManager().GetJob(scan.jobId, job);
+    if (e.IsError()) return e.Push(ZY_HERE, "The job manager does not know job %lld", scan.jobId);
+    std::string realDest;
+    e = CheckDestination(realDest);
+    SDestIdentity dest;
+    if (e.IsSuccess()) e = CJobCycle::IdentifyDest(realDest, dest);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    if (IsSuccessfulDisposition(job.disposition)) {
+        SDestIdentity recorded;
+        e = m_cycle.GetBackupDest(scan.jobId, recorded);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        if (!(recorded == dest))
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_BAD_ARGUMENTS,
+                                           "Job %lld was backed up to %s, not to %s; run a full scan to back up to %s",
+                                           scan.jobId, recorded.path.c_str(), realDest.c_str(), realDest.c_str());
         m_summary.alreadyDone = true;
         return CKoError::Success();
     }
-    std::string realDest;
-    CKoError e = CheckDestination(realDest);
+    if (job.disposition != EJobDisposition::Running && job.disposition != EJobDisposition::Stopped)
+        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
+                                       "Job %lld ended as %s and cannot be backed up; run a new scan", scan.jobId,
+                                       AsString(job.disposition));
+    e = CheckJobDestination(dest);
     if (e.IsError()) return e.Push(ZY_HERE);
-    if (m_state.backupJobId != 0 && m_state.backupJobId != scan.jobId && !m_state.backupDone)
-        std::fprintf(stderr, "fsscan: warning: the backup of job %lld never finished; %s may lack its changes\n",
-                     m_state.backupJobId, m_options.dest.c_str());
+    if (job.disposition == EJobDisposition::Stopped) {
+        e = m_cycle.EndJob(scan.jobId, EJobDisposition::Running, "continued");
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
     e = m_mirror.Open(realDest);
     if (e.IsSuccess()) e = Prepare();
     if (e.IsSuccess()) e = m_index.Open(m_options.resultsDir, scan.jobId, scan.contentRoots);
     if (e.IsSuccess()) e = StartReaders();
     m_progress.Finish(m_lines, m_counters.files + m_counters.folders);
-    // Every item recorded is in the mirror, however the readers ended.
-    if (m_index.IsOpen() && (e.IsError() || m_failed)) m_index.Close().IgnoreError();
-    if (e.IsError()) return e.Push(ZY_HERE);
-    if (m_failed) return m_failure.Push(ZY_HERE, "Backup stopped; run it again to continue");
-
-    e = FinalPass();
-    if (e.IsSuccess()) e = m_index.Close();
-    if (e.IsSuccess()) e = m_store.Close();
-    if (e.IsSuccess() && m_options.preserveAtime) e = FoldChangeTimes();
-    if (e.IsSuccess()) e = RaiseScanErrors();
-    if (e.IsError()) return e.Push(ZY_HERE);
-    m_state.backupDone = true;
-    e = m_state.Save(m_options.resultsDir);
-    if (e.IsError()) return e.Push(ZY_HERE);
-
+    if (e.IsSuccess() && m_failed) e = m_failure;
+    if (e.IsError()) {
+        // Every item recorded is in the mirror, however the readers ended.
+        if (m_index.IsOpen()) m_index.Close().IgnoreError();
+        // A rerun continues it; a new scan counts it as failed.
+        m_cycle.EndJob(scan.jobId, EJobDisposition::Stopped, "failed: " + e.GetMessage()).IgnoreError();
+        return e.Push(ZY_HERE, "Backup stopped; run it again to continue");
+    }
+    // Stopped with every collect file read to its end is a whole backup.
+    if (m_stopped || m_finishedNow < m_pending) {
+        e = m_index.Close();
+        if (e.IsSuccess()) e = m_store.Close();
+        if (e.IsSuccess()) e = EndStopped();
+        if (e.IsError()) return e.Push(ZY_HERE);
+    } else {
+        e = FinalPass();
+        if (e.IsSuccess()) e = m_index.Close();
+        if (e.IsSuccess()) e = m_store.Close();
+        if (e.IsSuccess() && m_options.preserveAtime) e = FoldChangeTimes();
+        if (e.IsSuccess()) e = RaiseScanErrors();
+        if (e.IsSuccess()) e = EndSuccessful();
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
     m_summary.files = m_counters.files;
     m_summary.folders = m_counters.folders;
     m_summary.links = m_counters.links;
@@ -665,8 +764,18 @@ CKoError CBackupJob::Run() {
     CScanJobState state;
     e = state.Load(m_options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
-    CBackupRun run(m_options, m_summary, state);
+    CJobCycle cycle;
+    e = cycle.Open(m_options.resultsDir);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    g_stopRequested.store(false);
+    struct sigaction sa{}, oldInt{}, oldTerm{};
+    sa.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &sa, &oldInt);
+    sigaction(SIGTERM, &sa, &oldTerm);
+    CBackupRun run(m_options, m_summary, state, cycle);
     e = run.Run();
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
     m_summary.seconds = static_cast<double>(CTimeStamp::Now().AsUnixMicroseconds() - start.AsUnixMicroseconds()) / 1e6;
     return e;
 }

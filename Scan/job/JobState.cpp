@@ -1,7 +1,14 @@
 #include "scan/job/JobState.h"
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
+
+#include "agent/SQLiteJobManager.h"
+#include "scan/jobstate/JobCleanupCallback.h"
+#include "scan/jobstate/JobFiles.h"
+#include "scan/jobstate/JobManagerToken.h"
+#include "scan/jobstate/StateManager.h"
 
 #include "scan/job/JobFileGuard.h"
 #include "core/Env.h"
@@ -12,143 +19,135 @@
 #include "scan/Unix/CollectFileEncode.h"
 
 namespace {
-CKoError Validate(const CScanJobState& state);
 CKoError ReadPaths(const CKoXNodePtr& scan, const char* element, std::vector<std::string>& out);
-CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str()); }
+CKoError Validate(const SScanRecord& r);
 }  // namespace
 
-CKoError CScanJobState::Load(const std::string& resultsDir) {
-    *this = CScanJobState();
-    std::string path = FXPath::Join(resultsDir, kFileName);
-    bool exists = false;
-    CKoError e = CJobFileGuard::RequireRegular(path, CJobFileGuard::kMaxDocumentSize, exists);
-    if (e.IsError()) return Fail(e, path);
-    if (!exists) return CKoError::Success();
-    CKoXDocument doc;
-    e = doc.LoadFromFile(path);
-    if (e.IsError()) return Fail(e, path);
-    CKoXNodePtr root = doc.GetNode("FsScanState");
-    if (!root->Exists()) return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "No FsScanState element"), path);
-    lastJobId = root->AttributeAsLONGLONG("LastJobId");
-    backupJobId = root->AttributeAsLONGLONG("BackupJobId");
-    backupDone = root->AttributeAsBOOL("BackupDone");
-    CKoXNodePtr scan = root->GetNode("LastScan");
-    if (!scan->Exists()) {
-        if ((e = Validate(*this)).IsError()) return Fail(e, path);
-        return CKoError::Success();
+CKoError CScanRecordNode::Write(const SScanRecord& r, CKoXDocument& holder, CKoXNodePtr& scan) {
+    CKoXNodePtr node;
+    CKoError e = holder.AppendNode(kElementName, scan);
+    if ((e.IsSuccess()) && (e = scan->SetAttributeBOOL("Complete", true)).IsSuccess() &&
+        (e = scan->SetAttributeLONGLONG("JobId", r.jobId)).IsSuccess() &&
+        (e = scan->SetAttributeBOOL("Full", r.full)).IsSuccess() &&
+        (e = scan->SetAttributeBOOL("IncludeFiles", r.includeFiles)).IsSuccess() &&
+        (e = scan->SetAttributeLONGLONG("StartTime", r.startTimeMicros)).IsSuccess() &&
+        (e = scan->SetAttributeString("Folder", r.folder)).IsSuccess() &&
+        (e = scan->SetAttributeLONGLONG("BaselineJobId", r.baselineJobId)).IsSuccess() &&
+        (e = scan->SetAttributeULONGLONG("DirChangeSize", r.dirChangeSize)).IsSuccess() &&
+        (e = scan->SetAttributeULONGLONG("DirChangeHash", r.dirChangeHash)).IsSuccess() &&
+        (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess() &&
+        (r.dirChangeKind.empty() || (e = scan->SetAttributeString("DirChangeKind", r.dirChangeKind)).IsSuccess())) {
+        for (size_t i = 0; e.IsSuccess() && i < r.collectFiles.size(); ++i) {
+            if ((e = scan->AppendNode("Collect", node)).IsSuccess() &&
+                (e = node->SetAttributeString("Name", r.collectFiles[i])).IsSuccess() && i < r.collectSizes.size())
+                e = node->SetAttributeULONGLONG("Size", r.collectSizes[i]);
+        }
+        // Paths may hold any byte; XML text must be UTF-8, so they are fully escaped.
+        std::string escaped;
+        for (const auto& [element, list] : {std::pair{"Root", &r.contentRoots}, std::pair{"FormerRoot", &r.formerRoots},
+                                            std::pair{"Rescan", &r.rescanPaths}})
+            for (size_t i = 0; e.IsSuccess() && i < list->size(); ++i) {
+                if ((e = scan->AppendNode(element, node)).IsSuccess()) e = EscapePath((*list)[i], escaped, true);
+                if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
+            }
     }
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot record the scan of job %lld", r.jobId);
+    return CKoError::Success();
+}
 
-    SScanRecord& r = lastScan;
+CKoError CScanRecordNode::Read(const CKoXNodePtr& scan, SScanRecord& r) {
+    r = SScanRecord();
+    auto damaged = [&](CKoError e) { return e.Push(ZY_HERE, "The scan record of a job is unusable"); };
+    if (!scan || !scan->Exists() || !scan->AttributeAsBOOL("Complete"))
+        return damaged(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "The scan did not complete"));
     unsigned long long u = 0;
+    CKoError e;
     if ((e = scan->GetAttributeAsLONGLONG("JobId", r.jobId)).IsError() ||
         (e = scan->GetAttributeAsBOOL("Full", r.full)).IsError() ||
         (e = scan->GetAttributeAsBOOL("IncludeFiles", r.includeFiles)).IsError() ||
         (e = scan->GetAttributeAsLONGLONG("StartTime", r.startTimeMicros)).IsError() ||
-        (e = scan->GetAttributeAsString("DirChange", r.dirChangeFile)).IsError() ||
+        (e = scan->GetAttributeAsString("Folder", r.folder)).IsError() ||
         (e = scan->GetAttributeAsULONGLONG("DirChangeSize", r.dirChangeSize)).IsError() ||
         (e = scan->GetAttributeAsULONGLONG("DirChangeHash", u)).IsError())
-        return Fail(e, path);
+        return damaged(e);
     r.dirChangeHash = u;
+    r.baselineJobId = scan->AttributeAsLONGLONG("BaselineJobId");
     r.collectInfoFile = scan->AttributeAsString("CollectInfo");
     r.dirChangeKind = scan->AttributeAsString("DirChangeKind");
     std::vector<CKoXNodePtr> collects;
-    if ((e = scan->SelectNodes("Collect", collects)).IsError()) return Fail(e, path);
+    if ((e = scan->SelectNodes("Collect", collects)).IsError()) return damaged(e);
     for (const auto& c : collects) {
         std::string name;
-        if ((e = c->GetAttributeAsString("Name", name)).IsError()) return Fail(e, path);
+        if ((e = c->GetAttributeAsString("Name", name)).IsError()) return damaged(e);
         r.collectFiles.push_back(name);
         r.collectSizes.push_back(c->AttributeAsULONGLONG("Size"));
     }
-    std::vector<CKoXNodePtr> rescans;
-    if ((e = scan->SelectNodes("Rescan", rescans)).IsError()) return Fail(e, path);
-    for (const auto& node : rescans) {
-        std::string value;
-        if ((e = node->GetAttributeAsString("Path", value)).IsError()) return Fail(e, path);
-        r.rescanPaths.push_back(decodeFileName(value.c_str()));
-    }
-    if ((e = ReadPaths(scan, "Root", r.contentRoots)).IsError() || (e = ReadPaths(scan, "FormerRoot", r.formerRoots)).IsError())
-        return Fail(e, path);
-    std::vector<CKoXNodePtr> pendings;
-    if ((e = scan->SelectNodes("Pending", pendings)).IsError()) return Fail(e, path);
-    for (const auto& node : pendings) {
-        std::string from, to;
-        if ((e = node->GetAttributeAsString("From", from)).IsError() || (e = node->GetAttributeAsString("To", to)).IsError())
-            return Fail(e, path);
-        if (!FXSafePath::IsCleanName(from) || !FXSafePath::IsCleanName(to))
-            return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Pending file outside the folder"), path);
-        r.pending.emplace_back(from, to);
-    }
-    hasLastScan = true;
-    if ((e = Validate(*this)).IsError()) return Fail(e, path);
-    e = FinishPending(resultsDir);
-    if (e.IsError()) return Fail(e, path);
+    if ((e = ReadPaths(scan, "Rescan", r.rescanPaths)).IsError() || (e = ReadPaths(scan, "Root", r.contentRoots)).IsError() ||
+        (e = ReadPaths(scan, "FormerRoot", r.formerRoots)).IsError() || (e = Validate(r)).IsError())
+        return damaged(e);
     return CKoError::Success();
 }
 
-CKoError CScanJobState::FinishPending(const std::string& resultsDir) const {
-    if (!hasLastScan || lastScan.pending.empty()) return CKoError::Success();
-    FXEnv* env = FXEnv::Current();
-    bool renamed = false;
-    for (const auto& [from, to] : lastScan.pending) {
-        const std::string source = FXPath::Join(resultsDir, from);
-        FXFileStat st;
-        CKoError e = env->Stat(source, st);
-        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND)) continue;  // renamed already
-        if (e.IsSuccess()) e = env->RenameFile(source, FXPath::Join(resultsDir, to));
-        if (e.IsError()) return e.Push(ZY_HERE, "Cannot give a file of the last scan its name, FileName=[%s]", to.c_str());
-        renamed = true;
+std::string CScanJobState::PathOf(const std::string& resultsDir, const std::string& name) const {
+    return FXPath::Join(FXPath::Join(resultsDir, lastScan.folder), name);
+}
+
+CKoError CScanJobState::Load(const std::string& resultsDir) {
+    *this = CScanJobState();
+    const std::string path = FXPath::Join(resultsDir, kFileName);
+    CStateManager manager(path);
+    SStateSummary summary;
+    CKoError e = manager.GetSummary(summary);
+    if (e.IsError()) return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str());
+    for (long long id : summary.jobs) lastJobId = std::max(lastJobId, id);
+    long long newest = 0;
+    for (const auto& ref : summary.pending) newest = std::max(newest, ref.jobId);
+    if (newest == 0) return CKoError::Success();
+    CKoXNodePtr node;
+    if (manager.GetGenericNodeInJob(newest, node, CScanRecordNode::kElementName).IsError())
+        return CKoError::Success();  // that scan never completed: there is nothing to back up
+    e = CScanRecordNode::Read(node, lastScan);
+    if (e.IsSuccess() && lastScan.jobId != newest)
+        e = FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "The scan record names another job");
+    if (e.IsError()) return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str());
+    // The DirChange is under its temporary name until the job is known to have succeeded.
+    CKoXNodePtr dcNode;
+    XJobPtr job;
+    if (manager.GetGenericNodeInJob(newest, dcNode, XDirChange::kElementName).IsSuccess()) {
+        XDirChange dc(dcNode);
+        const std::string temp = dc.get_TempFileName(), final = dc.get_FinalFileName();
+        lastScan.dirChangeFile = !temp.empty() && FXSafePath::IsCleanName(temp) && CJobFiles::Exists(PathOf(resultsDir, temp))
+                                     ? temp
+                                     : final;
+        if (!FXSafePath::IsCleanName(lastScan.dirChangeFile))
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "A DirChange name is not a plain name")
+                .Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str());
     }
-    if (!renamed) return CKoError::Success();
-    CKoError e = env->SyncDir(resultsDir);
-    if (e.IsError()) return e.Push(ZY_HERE, "The files of the last scan took their names but are not yet durable");
+    hasLastScan = true;
+    const std::string jobManager = CSQLiteJobManager::DefaultPathFor(resultsDir);
+    if (CJobFiles::Exists(jobManager)) {
+        CSQLiteJobManager jm;
+        SJobManagerJob status;
+        if (jm.Open(jobManager).IsSuccess() && jm.GetJob(newest, status).IsSuccess())
+            backupDone = IsSuccessfulDisposition(status.disposition);
+    }
     return CKoError::Success();
 }
 
 CKoError CScanJobState::Save(const std::string& resultsDir) const {
-    CKoXDocument doc;
-    CKoXNodePtr root, scan, node;
-    CKoError e = doc.AppendNode("FsScanState", root);
-    if (e.IsSuccess()) e = root->SetAttributeLONGLONG("LastJobId", lastJobId);
-    if (e.IsSuccess()) e = root->SetAttributeLONGLONG("BackupJobId", backupJobId);
-    if (e.IsSuccess()) e = root->SetAttributeBOOL("BackupDone", backupDone);
-    if (e.IsSuccess() && hasLastScan) {
-        const SScanRecord& r = lastScan;
-        if ((e = root->AppendNode("LastScan", scan)).IsSuccess() &&
-            (e = scan->SetAttributeLONGLONG("JobId", r.jobId)).IsSuccess() &&
-            (e = scan->SetAttributeBOOL("Full", r.full)).IsSuccess() &&
-            (e = scan->SetAttributeBOOL("IncludeFiles", r.includeFiles)).IsSuccess() &&
-            (e = scan->SetAttributeLONGLONG("StartTime", r.startTimeMicros)).IsSuccess() &&
-            (e = scan->SetAttributeString("DirChange", r.dirChangeFile)).IsSuccess() &&
-            (e = scan->SetAttributeULONGLONG("DirChangeSize", r.dirChangeSize)).IsSuccess() &&
-            (e = scan->SetAttributeULONGLONG("DirChangeHash", r.dirChangeHash)).IsSuccess() &&
-            (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess() &&
-            (r.dirChangeKind.empty() || (e = scan->SetAttributeString("DirChangeKind", r.dirChangeKind)).IsSuccess())) {
-            for (size_t i = 0; e.IsSuccess() && i < r.collectFiles.size(); ++i) {
-                if ((e = scan->AppendNode("Collect", node)).IsSuccess() &&
-                    (e = node->SetAttributeString("Name", r.collectFiles[i])).IsSuccess() && i < r.collectSizes.size())
-                    e = node->SetAttributeULONGLONG("Size", r.collectSizes[i]);
-            }
-            std::string escaped;
-            for (const auto& [element, list] : {std::pair{"Root", &r.contentRoots}, std::pair{"FormerRoot", &r.formerRoots}})
-                for (size_t i = 0; e.IsSuccess() && i < list->size(); ++i) {
-                    if ((e = scan->AppendNode(element, node)).IsSuccess()) e = EscapePath((*list)[i], escaped, true);
-                    if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
-                }
-            for (size_t i = 0; e.IsSuccess() && i < r.pending.size(); ++i) {
-                if ((e = scan->AppendNode("Pending", node)).IsSuccess() &&
-                    (e = node->SetAttributeString("From", r.pending[i].first)).IsSuccess())
-                    e = node->SetAttributeString("To", r.pending[i].second);
-            }
-            // Paths may hold any byte; XML text must be UTF-8, so they are fully escaped.
-            for (size_t i = 0; e.IsSuccess() && i < r.rescanPaths.size(); ++i) {
-                if ((e = scan->AppendNode("Rescan", node)).IsSuccess()) e = EscapePath(r.rescanPaths[i], escaped, true);
-                if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
-            }
-        }
-    }
-    std::string path = FXPath::Join(resultsDir, kFileName);
-    if (e.IsSuccess()) e = doc.SaveToFile(path);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot save job state, FileName=[%s]", path.c_str());
+    if (!hasLastScan) return CKoError::Success();
+    CKoXDocument holder;
+    CKoXNodePtr node;
+    CKoError e = CScanRecordNode::Write(lastScan, holder, node);
+    CStateManager manager(FXPath::Join(resultsDir, kFileName));
+    SStateSummary summary;
+    if (e.IsSuccess()) e = manager.GetSummary(summary);
+    // A job the document does not name yet is recorded as pending first.
+    if (e.IsSuccess() && std::find(summary.jobs.begin(), summary.jobs.end(), lastScan.jobId) == summary.jobs.end())
+        e = manager.UpdateCurrentJob(lastScan.jobId, CTimeStamp(), CJobManagerToken::Format(static_cast<uint64_t>(lastScan.jobId), 1),
+                                     lastScan.full ? 1 : 2);
+    if (e.IsSuccess()) e = manager.AddOrReplaceNodeInJob(lastScan.jobId, node, CScanRecordNode::kElementName);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot save job state");
     return CKoError::Success();
 }
 
@@ -187,17 +186,15 @@ CKoError Damaged(const char* what) {
     return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "%s", what);
 }
 
-// What a forged or damaged state must not get past: ids that cannot be counted on from, and
-// file names that would lead out of the job-results folder.
-CKoError Validate(const CScanJobState& state) {
-    if (state.lastJobId < 0 || state.backupJobId < 0) return Damaged("A job id is negative");
-    if (!state.hasLastScan) return CKoError::Success();
-    const SScanRecord& r = state.lastScan;
-    if (r.jobId < 0 || r.jobId > state.lastJobId) return Damaged("The last scan's job id is negative or past the last job id");
-    if (!FXSafePath::IsCleanName(r.dirChangeFile) || (!r.collectInfoFile.empty() && !FXSafePath::IsCleanName(r.collectInfoFile)))
-        return Damaged("A file name is not a plain name in the job-results folder");
+// What a forged or damaged record must not get past: a job folder other than the job's own,
+// and file names that would lead out of it.
+CKoError Validate(const SScanRecord& r) {
+    if (r.jobId <= 0) return Damaged("The job id is not positive");
+    if (r.folder != CJobCleanupCallback::JobFolderName(r.jobId)) return Damaged("The job folder is not the job's own");
+    if (!r.collectInfoFile.empty() && !FXSafePath::IsCleanName(r.collectInfoFile))
+        return Damaged("A file name is not a plain name in the job folder");
     for (const std::string& name : r.collectFiles)
-        if (!FXSafePath::IsCleanName(name)) return Damaged("A collect file name is not a plain name in the job-results folder");
+        if (!FXSafePath::IsCleanName(name)) return Damaged("A collect file name is not a plain name in the job folder");
     for (const auto* list : {&r.contentRoots, &r.formerRoots})
         for (const std::string& root : *list)
             if (!FXSafePath::IsCleanAbsolute(root)) return Damaged("A content root is not a clean absolute path");

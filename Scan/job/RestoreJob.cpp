@@ -528,7 +528,7 @@ CKoError CRestoreJob::Run() {
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
     CScanJobState state;
     if (state.Load(m_options.resultsDir).IsSuccess())
-        m_summary.backupUnfinished = state.backupJobId != 0 && !state.backupDone;
+        m_summary.backupUnfinished = state.hasLastScan && !state.backupDone;
     try {
         CRestoreRun run(m_options, m_summary);
         e = run.Run();

@@ -10,8 +10,12 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <unordered_set>
 
+#include "scan/job/JobCycle.h"
 #include "scan/job/JobState.h"
+#include "scan/job/UnreadableItemList.h"
+#include "scan/jobstate/JobCleanupCallback.h"
 #include "scan/job/OutputFile.h"
 #include "scan/job/Progress.h"
 #include "agent/FileSystemScanner.h"
@@ -33,6 +37,7 @@
 #include "scan/fsservices/ATimePreserver.h"
 #include "scan/job/JobDirChange.h"
 #include "scan/collect/StartCharacterCollectLineFormatter.h"
+#include "scan/jobstate/ScanCommitJobs.h"
 
 namespace {
 
@@ -81,7 +86,13 @@ int64_t MicrosOf(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 10
 struct CScanJob::Impl : IScanItemCallback {
     SScanJobOptions options;
     SScanJobSummary& summary;
-    CScanJobState state;
+    CJobCycle cycle;
+    SScanStart start;          // the baseline and why the job runs as it does
+    std::string jobFolder;     // where this job's files go: "J<id>" in the results folder
+    // Items collected whatever their times say: what the baseline's backup could not read and
+    // what a committed baseline's readers had not reached (escaped, as the DirChange keys them).
+    std::unordered_set<std::string> collectAgain;
+    std::vector<std::string> uncommittedDeletions;  // deletion lines a committed baseline had not applied
     std::vector<std::string> roots;  // real paths, nested ones dropped
     bool full = true;
     int64_t previousStartMicros = 0;
@@ -100,7 +111,7 @@ struct CScanJob::Impl : IScanItemCallback {
     }
     std::vector<std::string> unreadable;   // this job's scan errors, for the next job
     CKoError failure;  // a failure met where the scanner takes no error back: it ends the walk
-    bool committed = false;  // the state may name this job's files
+    bool started = false;    // the job manager knows the job
 
     // One collect file per content root, so that the backup can read the roots in parallel.
     struct RootOutput {
@@ -113,11 +124,8 @@ struct CScanJob::Impl : IScanItemCallback {
     std::vector<RootOutput> outputs;
     RootOutput* current = nullptr;  // the root being walked
     std::string dirChangeName, dirChangePath, collectInfoName, collectInfoPath, deletedPath;
-    // In the names this run writes its files under: none of them is a name another run used.
-    std::string runTag;
-    std::string TempPath(const std::string& name) const {
-        return FXPath::Join(options.resultsDir, name + "." + runTag + ".tmp");
-    }
+    // Every file of the job is in its own folder: nothing refers to it before the job's record.
+    std::string TempPath(const std::string& name) const { return FXPath::Join(jobFolder, name); }
     std::unique_ptr<CDirChangeRecorder> dc;
     std::shared_ptr<CDirChangePresence> presence;
     CStartCharacterCollectLineFormatter formatter;
@@ -140,6 +148,7 @@ struct CScanJob::Impl : IScanItemCallback {
     bool IsDeletable(std::string_view escapedLine);
     // Loads the previous job's DirChange into a new one of `kind`, or makes the job full.
     CKoError LoadPreviousDirChange(EDirChangeKind kind);
+    CKoError LoadCollectAgain();
     CKoError WriteDeletedItems();
     CKoError WriteCollectInfo();
     uint64_t Collected() const {
@@ -190,20 +199,34 @@ CKoError CScanJob::Impl::ResolveRoots() {
 }
 
 CKoError CScanJob::Impl::Prepare() {
-    CKoError e = state.Load(options.resultsDir);
+    CKoError e = cycle.Open(options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);
-    if (options.jobId < 0 && state.lastJobId >= CScanJob::kMaxJobId)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "The last job id (%lld) leaves no next one; give --job",
-                                       state.lastJobId);
-    summary.jobId = options.jobId >= 0 ? options.jobId : state.lastJobId + 1;
-
-    full = !options.incremental;
-    if (options.incremental && !state.hasLastScan) {
-        summary.fallbackReason = "there is no previous scan";
-        full = true;
+    long long jobId = options.jobId;
+    if (jobId < 0) {
+        e = cycle.NextJobId(jobId);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        if (jobId > CScanJob::kMaxJobId)
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "The last job id (%lld) leaves no next one; give --job",
+                                           jobId - 1);
     }
+    summary.jobId = jobId;
+    // The kind the last scan kept, whether or not it became the baseline: a job keeps going as its
+    // predecessor did.
+    CScanJobState latest;
+    if (latest.Load(options.resultsDir).IsError()) latest.hasLastScan = false;
+    e = cycle.StartScan(jobId, options.incremental, start);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    started = true;
+    if (!start.setAside.empty())
+        summary.stateNotice = "the job-state document was damaged; it was moved to " + start.setAside +
+                              " and the job runs full";
+    jobFolder = cycle.JobFolder(jobId);
+    full = !start.incremental;
+    if (options.incremental && full) summary.fallbackReason = start.reason;
     const EDirChangeKind kind =
-        CJobDirChange::Choose(options.dirChangeKind, state.hasLastScan ? &state.lastScan : nullptr, summary.dirChangeNote);
+        CJobDirChange::Choose(options.dirChangeKind,
+                              latest.hasLastScan ? &latest.lastScan : start.baseline.found ? &start.baselineRecord : nullptr,
+                              summary.dirChangeNote);
     summary.dirChangeKind = kind;
     if (full) {
         e = CJobDirChange::New(kind, options.includeFiles, options.newDirChange, dc);
@@ -211,15 +234,18 @@ CKoError CScanJob::Impl::Prepare() {
         e = LoadPreviousDirChange(kind);
     }
     if (e.IsError()) return e.Push(ZY_HERE);
+    if (!full) {
+        e = LoadCollectAgain();
+        if (e.IsError()) return e.Push(ZY_HERE);
+    }
     summary.full = full;
 
-    runTag = std::to_string(FXEnv::Current()->NowMicros());
-    dirChangeName = full ? "DCTot.zyf" : "DCInc.zyf";
+    dirChangeName = CJobCycle::kDirChangeTempName;
     dirChangePath = TempPath(dirChangeName);
     collectInfoName = full ? "CollectInfoTot.zyf" : "CollectInfoInc.zyf";
     collectInfoPath = TempPath(collectInfoName);
-    deletedPath = TempPath("Deleted");
-    // A temporary name planted as a link (or left by a run with the same tag) goes before the job writes there.
+    deletedPath = TempPath("Deleted.tmp");
+    // A name planted as a link goes before the job writes there.
     for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath}) {
         e = RemoveLeftover(path);
         if (e.IsError()) return e.Push(ZY_HERE);
@@ -230,6 +256,57 @@ CKoError CScanJob::Impl::Prepare() {
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the current DirChange");
     e = OpenCollectFiles();
     if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+// What the baseline's backup could not read, and, when the baseline was stopped and committed,
+// what its readers had not reached (its commit collect file): the new job collects them again.
+CKoError CScanJob::Impl::LoadCollectAgain() {
+    const long long baselineId = start.baseline.jobId;
+    const std::string baselineFolder = cycle.JobFolder(baselineId);
+    std::vector<std::string> unreadableItems;
+    CKoError e = CUnreadableItemList::Read(baselineFolder, unreadableItems);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    std::string key;
+    for (const std::string& path : unreadableItems) {
+        if ((e = EscapePath(path, key)).IsError()) return e.Push(ZY_HERE);
+        collectAgain.insert(key);
+        rescanBelow.push_back(key);  // a folder it could not read: all of it
+    }
+    if (!start.baselineCommitted) return CKoError::Success();
+    // The folders the committed job collected: its readers may have made them, but only the end
+    // of a backup gives folders their times, so they are collected again.
+    for (const std::string& name : start.baselineRecord.collectFiles) {
+        FXFileHandle in;
+        e = FXFile::zyfopen(FXPath::Join(baselineFolder, name), "rb", in);
+        if (e.IsError()) return e.Push(ZY_HERE, "Cannot read a collect file of committed job %lld", baselineId);
+        char* line = nullptr;
+        size_t capacity = 0;
+        for (ssize_t n; (n = ::getline(&line, &capacity, in.Get())) > 1;) {
+            std::string_view text(line, static_cast<size_t>(n) - 1);
+            if (text.size() > 1 && text.back() == '/' && text[0] == '/') collectAgain.emplace(text.substr(0, text.size() - 1));
+        }
+        const bool readError = std::ferror(in.Get()) != 0;
+        std::free(line);
+        if (readError) return FXErrorUtil::ErrorErrNo(ZY_HERE, EIO, "Cannot read a collect file of committed job %lld", baselineId);
+    }
+    const bool baselineFull = start.baselineRecord.full;
+    ScanCommitJobs commit(cycle.ServerName(), summary.jobId, baselineId, 0, baselineId,
+                          baselineFull ? CJobCycle::kFullType : CJobCycle::kIncrementalType, baselineFolder,
+                          EDirChangeMethod::DIRCHANGE_METHOD_FILE, start.baseline.dirChangePath, false);
+    e = commit.CreateCommitFile();
+    UncommittedCallback take = [this](const std::string& line) {
+        if (line.size() > 3 && line[0] == '?' && line[1] == '?') {
+            uncommittedDeletions.push_back(line + "\n");
+        } else {
+            std::string_view item(line);
+            if (item.size() > 1 && item.back() == '/') item.remove_suffix(1);
+            collectAgain.emplace(item);
+        }
+        return CKoError::Success();
+    };
+    if (e.IsSuccess()) e = commit.ProcessUncommittedItems(&take);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read what committed job %lld left unread", baselineId);
     return CKoError::Success();
 }
 
@@ -254,7 +331,7 @@ bool CScanJob::Impl::IsDeletable(std::string_view escapedLine) {
     if (key.size() > 1 && key.back() == '/') key.remove_suffix(1);
     std::string path = decodeFileName(std::string(key).c_str());
     if (FXSafePath::IsCleanAbsolute(path)) {
-        for (const auto* list : {&roots, &state.lastScan.contentRoots})
+        for (const auto* list : {&roots, &start.baselineRecord.contentRoots})
             for (const std::string& root : *list)
                 if (FXSafePath::IsAtOrBelow(root, path)) return true;
     }
@@ -292,13 +369,16 @@ CKoError CScanJob::Impl::OpenCollectFiles() {
 }
 
 CKoError CScanJob::Impl::LoadPreviousDirChange(EDirChangeKind kind) {
-    const SScanRecord& last = state.lastScan;
+    // The baseline's DirChange, under the name it has now (temporary until its job is promoted).
+    SScanRecord last = start.baselineRecord;
+    std::string folder;
+    FXPath::SplitParentPath(start.baseline.dirChangePath, folder, last.dirChangeFile).IgnoreError();
     CJobDirChange::SOpened opened;
-    CKoError e = CJobDirChange::OpenPrevious(kind, options.includeFiles, options.newDirChange, last, options.resultsDir, opened);
+    CKoError e = CJobDirChange::OpenPrevious(kind, options.includeFiles, options.newDirChange, last, folder, opened);
     if (e.IsError()) return e.Push(ZY_HERE);
     dc = std::move(opened.recorder);
     if (!opened.loaded) {
-        summary.fallbackReason = opened.fallbackReason;
+        summary.fallbackReason = opened.fallbackReason + " (the DirChange of job " + std::to_string(start.baseline.jobId) + ")";
         full = true;
         return CKoError::Success();
     }
@@ -321,7 +401,8 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
         if (e.IsError()) return e.Push(ZY_HERE);
         // Folders are judged by their times like files: a changed mode, owner or ACL moves the
         // change time, and a folder put back where it was has a new one too.
-        const bool changed = !full && (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros);
+        const bool changed = !full && (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros ||
+                                       (!collectAgain.empty() && collectAgain.count(escaped)));
         presence->SetCollectAnyway(changed);
         CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : changed ? "Changed folder" : "New folder", false);
         e = current->writer.AddEntry(entry, formatter);
@@ -341,6 +422,9 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
             } else if (!rescanBelow.empty() && IsBelowRescanPath(escaped)) {
                 collect = true;
                 reason = "Unreadable before";
+            } else if (!collectAgain.empty() && collectAgain.count(escaped)) {
+                collect = true;
+                reason = "Not backed up before";
             }
         }
         CKoError e = dc->AddFile(escaped, collect);
@@ -375,7 +459,7 @@ void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error)
 }
 
 CKoError CScanJob::Impl::Walk() {
-    startMicros = CTimeStamp::Now().AsUnixMicroseconds() - kStartTimeMarginMicros;
+    startMicros = FXEnv::Current()->NowMicros() - kStartTimeMarginMicros;
     g_runningScanner.store(&scanner);
     struct sigaction sa{}, oldInt{}, oldTerm{};
     sa.sa_handler = OnInterrupt;
@@ -437,6 +521,15 @@ CKoError CScanJob::Impl::WriteDeletedItems() {
         }
         bool readError = std::ferror(in.Get()) != 0;
         std::free(line);
+        for (const std::string& deletion : uncommittedDeletions) {
+            std::string_view path(deletion);
+            path.remove_prefix(3);
+            if (!IsDeletable(path)) continue;
+            size_t target = 0;
+            for (size_t i = 0; i < outputs.size(); ++i)
+                if (FXPath::IsAncestorOf(outputs[i].escaped, path.substr(0, path.find('\n')), true)) target = i;
+            std::fwrite(deletion.data(), 1, deletion.size(), files[target].Stream());
+        }
         if (readError) return FXErrorUtil::ErrorErrNo(ZY_HERE, EIO, "Cannot read the deleted items back");
         FXFile::RemoveFile(deletedPath).IgnoreError();
     }
@@ -460,7 +553,7 @@ CKoError CScanJob::Impl::WriteCollectInfo() {
         for (const ZyMntEnt& m : mounts)
             if (FXPath::IsAncestorOf(m.mountPoint, o.root, true) && m.mountPoint.size() >= volume.size())
                 volume = m.mountPoint;
-        FileScan::Collect collect{FXPath::Join(options.resultsDir, o.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
+        FileScan::Collect collect{FXPath::Join(jobFolder, o.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
         e = info->AddDiskCollect(volume, collect);
         if (e.IsError()) return e.Push(ZY_HERE);
     }
@@ -485,22 +578,22 @@ CKoError CScanJob::Impl::Finish() {
     e = WriteCollectInfo();
     if (e.IsError()) return e.Push(ZY_HERE);
 
-    // Commit. This run's files are made whole and durable under this run's names first; saving
-    // the state is the commit point; only then do the files take their names, over those of the
-    // files the previous state names. A crash before the state is saved leaves the previous job
-    // in force with its files untouched; after it, the renames left are finished by the next
-    // load of the state (CScanJobState::Load).
+    // Commit. The job's files are made whole and durable in its own folder first; the record
+    // of the scan in the job-state document is the commit point. A crash before it leaves the
+    // job pending without a record: the next scan drops it with its folder.
     SScanRecord record;
     record.jobId = summary.jobId;
     record.full = full;
     record.includeFiles = options.includeFiles;
     record.startTimeMicros = startMicros;
+    record.folder = CJobCleanupCallback::JobFolderName(summary.jobId);
+    record.baselineJobId = full ? 0 : start.baseline.jobId;
     record.dirChangeFile = dirChangeName;
     record.dirChangeKind = summary.dirChangeKind.AsString();
     record.collectInfoFile = collectInfoName;
     record.rescanPaths = unreadable;
     record.contentRoots = roots;
-    for (const std::string& former : state.lastScan.contentRoots) {
+    for (const std::string& former : start.baselineRecord.contentRoots) {
         bool covered = false;
         for (const std::string& root : roots) covered = covered || FXSafePath::IsAtOrBelow(root, former);
         if (!covered) record.formerRoots.push_back(former);
@@ -510,71 +603,24 @@ CKoError CScanJob::Impl::Finish() {
         e = FXEnv::Current()->Stat(o.tempPath, st);
         if (e.IsError()) return e.Push(ZY_HERE);
         record.collectSizes.push_back(st.size);
+        record.collectFiles.push_back(o.name);
     }
     e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
     if (e.IsError()) return e.Push(ZY_HERE);
-    auto pend = [&](const std::string& written, const std::string& name) {
-        CKoError synced = FXSyncFile(written);
-        if (synced.IsError()) return synced.Push(ZY_HERE);
-        std::string folder, writtenName;
-        FXPath::SplitParentPath(written, folder, writtenName).IgnoreError();
-        record.pending.emplace_back(writtenName, name);
-        return CKoError::Success();
-    };
-    e = pend(dirChangePath, dirChangeName);
-    for (size_t i = 0; e.IsSuccess() && i < outputs.size(); ++i) {
-        e = pend(outputs[i].tempPath, outputs[i].name);
-        record.collectFiles.push_back(outputs[i].name);
-    }
-    if (e.IsSuccess()) e = pend(collectInfoPath, collectInfoName);
+    e = FXSyncFile(dirChangePath);
+    for (size_t i = 0; e.IsSuccess() && i < outputs.size(); ++i) e = FXSyncFile(outputs[i].tempPath);
+    if (e.IsSuccess()) e = FXSyncFile(collectInfoPath);
+    if (e.IsSuccess()) e = FXEnv::Current()->SyncDir(jobFolder);
     if (e.IsSuccess()) e = FXEnv::Current()->SyncDir(options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot make the files of the job durable");
-
-    CScanJobState next = state;
-    next.hasLastScan = true;
-    next.lastScan = record;
-    next.lastJobId = std::max(state.lastJobId, summary.jobId);
-    // A save that fails once it has renamed (its folder sync) leaves the new state in place,
-    // maybe for good: from here on the files it names stay, whatever happens.
-    committed = true;
-    e = next.Save(options.resultsDir);
+    e = cycle.CompleteScan(record);
     if (e.IsError()) return e.Push(ZY_HERE);
-
-    // The job is done from here; what fails below is finished or tidied by a later run.
-    e = next.FinishPending(options.resultsDir);
-    if (e.IsSuccess()) {
-        next.lastScan.pending.clear();
-        e = next.Save(options.resultsDir);
-    }
-    if (e.IsError())
-        ZYLOG_ERROR("The job is recorded, and the next run finishes putting its files in place, error=%s",
-                    e.AsString().c_str());
-
-    // A previous job of the same level may have had more roots: its extra files go; and so do
-    // files that runs which stopped midway left under their own names.
-    std::vector<std::string> names;
-    if (FXFile::GetMatchingFiles(options.resultsDir, full ? "CollectTot*.zyf" : "CollectInc*.zyf", names).IsSuccess()) {
-        for (const std::string& name : names)
-            if (std::find(record.collectFiles.begin(), record.collectFiles.end(), name) == record.collectFiles.end())
-                FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
-    }
-    if (e.IsSuccess() && FXFile::GetMatchingFiles(options.resultsDir, "*.[0-9]*.tmp", names).IsSuccess()) {
-        for (const std::string& name : names)
-            if (FXString::MatchLeft(name, "DC") || FXString::MatchLeft(name, "Collect") || FXString::MatchLeft(name, "Deleted."))
-                FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
-    }
-    if (e.IsSuccess() && FXFile::GetMatchingFiles(options.resultsDir, "DC*.[0-9]*.tmp.deleted", names).IsSuccess()) {
-        for (const std::string& name : names) FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
-    }
     return CKoError::Success();
 }
 
 void CScanJob::Impl::RemoveTemporaries() {
-    if (committed) return;  // the state may name them: a later load gives them their names
-    for (const RootOutput& o : outputs) FXFile::RemoveFile(o.tempPath).IgnoreError();
-    for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath})
-        if (!path.empty()) FXFile::RemoveFile(path).IgnoreError();
-    if (!dirChangePath.empty()) FXFile::RemoveFile(dirChangePath + ".deleted").IgnoreError();
+    // The job ends as failed; the next scan drops it and its folder.
+    if (started) cycle.EndJob(summary.jobId, EJobDisposition::Failed, "the scan failed").IgnoreError();
 }
 
 CKoError CScanJob::Run() {

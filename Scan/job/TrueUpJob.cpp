@@ -10,6 +10,7 @@
 #include "core/TimeStamp.h"
 #include "scan/job/JobState.h"
 #include "scan/job/TrueUpRepairJob.h"
+#include "scan/jobstate/JobCleanupCallback.h"
 #include "scan/trueup/TrueUpBrowseHandler.h"
 #include "scan/trueup/TrueUpComparisonDirChangeBuilder.h"
 #include "scan/trueup/TrueUpRepairCollectWriter.h"
@@ -50,7 +51,7 @@ CKoError CTrueUpRun::CheckState() {
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_FILE_NOT_FOUND, "No scan has completed in %s",
                                        m_options.resultsDir.c_str());
     m_summary.scanJobId = scan.jobId;
-    m_summary.backupPending = m_state.backupJobId != scan.jobId || !m_state.backupDone;
+    m_summary.backupPending = !m_state.backupDone;
     if (m_options.repair && m_summary.backupPending)
         return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_PARAMETER,
                                        "The backup of job %lld has not finished; run the backup before a TrueUp repair",
@@ -87,7 +88,7 @@ CKoError CTrueUpRun::BuildComparison() {
 CKoError CTrueUpRun::Compare() {
     CTrueUpDifferenceCallbackPtr next;
     if (m_options.repair) {
-        CKoError e = CTrueUpRepairJob::NextJobId(m_state, m_repairJobId);
+        CKoError e = CTrueUpRepairJob::NextJobId(m_options.resultsDir, m_repairJobId);
         if (e.IsError()) return e.Push(ZY_HERE);
         m_repair = std::make_shared<CTrueUpRepairCollectWriter>(
             FXPath::Join(m_options.resultsDir, CTrueUpRepairJob::CollectName(m_repairJobId)));
@@ -120,7 +121,8 @@ CKoError CTrueUpRun::FinishRepair() {
         return e.Push(ZY_HERE);
     }
     m_summary.repairJobId = m_repairJobId;
-    m_summary.repairCollect = FXPath::Join(m_options.resultsDir, name);
+    m_summary.repairCollect =
+        FXPath::Join(FXPath::Join(m_options.resultsDir, CJobCleanupCallback::JobFolderName(m_repairJobId)), name);
     return CKoError::Success();
 }
 

@@ -83,23 +83,23 @@ void RealJobs(const std::string& work) {
     full.resultsDir = results;
     full.incremental = false;
     Check(CScanJob(full).Run(), "full scan");
-    const std::string collect = Read(results + "/CollectTot1.zyf");
+    const std::string collect = Read(results + "/J1/CollectTot1.zyf");
     // fsscan reads its collect files without start characters (option byte 0).
     Seed("collect_reader", "fsscan-full", std::string(1, '\0') + collect);
     Seed("collect_sort", "fsscan-full", std::string(1, '\0') + collect);
-    Seed("dirchange_tree", "fsscan-full-files", "\x01" + Read(results + "/DCTot.zyf"));
-    Seed("dirchange_lines", "fsscan-full", "\x03" + Read(results + "/DCTot.zyf"));
-    Seed("collect_info", "fsscan-full", Read(results + "/CollectInfoTot.zyf"));
+    Seed("dirchange_tree", "fsscan-full-files", "\x01" + Read(results + "/J1/DCTmp.zyf"));
+    Seed("dirchange_lines", "fsscan-full", "\x03" + Read(results + "/J1/DCTmp.zyf"));
+    Seed("collect_info", "fsscan-full", Read(results + "/J1/CollectInfoTot.zyf"));
     Seed("job_state", "fsscan-full", Read(results + "/" + CScanJobState::kFileName));
     Seed("xml_document", "fsscan-job-state", Read(results + "/" + CScanJobState::kFileName));
-    Seed("xml_document", "fsscan-collect-info", Read(results + "/CollectInfoTot.zyf"));
+    Seed("xml_document", "fsscan-collect-info", Read(results + "/J1/CollectInfoTot.zyf"));
 
     SBackupJobOptions backup;
     backup.resultsDir = results;
     backup.dest = dest;
     backup.checkpointItems = 1;
     Check(CBackupJob(backup).Run(), "backup");
-    std::string map = Read(results + "/CollectMap_Tot.zyf");
+    std::string map = Read(results + "/J1/CollectMap_Tot.zyf");
     FXString::ReplaceAll(map, results, "{JR}");
     Seed("restart_map", "fsscan-backup-full", "\x01" + map);
 
@@ -112,9 +112,9 @@ void RealJobs(const std::string& work) {
     inc.incremental = true;
     inc.includeFiles = false;
     Check(CScanJob(inc).Run(), "incremental scan");
-    const std::string incCollect = Read(results + "/CollectInc1.zyf");
+    const std::string incCollect = Read(results + "/J2/CollectInc1.zyf");
     Seed("collect_reader", "fsscan-inc", std::string(1, '\0') + incCollect);
-    Seed("dirchange_tree", "fsscan-inc-folders", std::string(1, '\0') + Read(results + "/DCInc.zyf"));
+    Seed("dirchange_tree", "fsscan-inc-folders", std::string(1, '\0') + Read(results + "/J2/DCTmp.zyf"));
     Seed("job_state", "fsscan-inc", Read(results + "/" + CScanJobState::kFileName));
 }
 

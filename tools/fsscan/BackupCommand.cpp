@@ -13,7 +13,7 @@ namespace {
 void PrintBackupHelp(FILE* out) {
     std::fprintf(out,
                  "usage: fsscan backup --results DIR --dest DEST [--streams N] [--checkpoint ITEMS]\n"
-                 "                     [--preserve-atime] [--no-metadata]\n"
+                 "                     [--preserve-atime] [--no-metadata] [--stop-after ITEMS]\n"
                  "\n"
                  "Reads the collect files of the last scan of DIR with N reader threads (default 1,\n"
                  "no more than there are collect files) and keeps DEST a mirror of the scanned\n"
@@ -30,8 +30,13 @@ void PrintBackupHelp(FILE* out) {
                  "--no-metadata. --preserve-atime puts each file's access time back after reading\n"
                  "it, and records the change time that this gives the file, so that the next\n"
                  "incremental scan does not take it for changed.\n"
+                 "SIGINT, SIGTERM or --stop-after ITEMS (lines read) stop the readers where they\n"
+                 "are: the job ends as stopped; run the backup again to continue it, or commit it\n"
+                 "(fsscan commit) to keep what it read and let the next scan collect the rest.\n"
+                 "A job's backup goes to one destination folder (known by its identity, not its\n"
+                 "name); an incremental job is only backed up where its baseline went.\n"
                  "Exit codes: 0 success, 1 finished with items it could not read or lines it\n"
-                 "refused, 2 failed.\n");
+                 "refused, 2 failed, 3 stopped.\n");
 }
 
 bool ParseCount(const std::string& text, unsigned& out) {
@@ -46,7 +51,8 @@ bool ParseCount(const std::string& text, unsigned& out) {
 
 int RunBackupCommand(int argc, char** argv) {
     CCommandLine cl;
-    if (!cl.Parse(argc, argv, {"--results", "--dest", "--streams", "--checkpoint"}, {"--help", "-h", "--preserve-atime", "--no-metadata"})) {
+    if (!cl.Parse(argc, argv, {"--results", "--dest", "--streams", "--checkpoint", "--stop-after"},
+                  {"--help", "-h", "--preserve-atime", "--no-metadata"})) {
         std::fprintf(stderr, "fsscan backup: %s\n", cl.Error().c_str());
         PrintBackupHelp(stderr);
         return 2;
@@ -56,19 +62,22 @@ int RunBackupCommand(int argc, char** argv) {
         return 0;
     }
     SBackupJobOptions options;
+    unsigned stopAfter = 0;
     options.resultsDir = cl.Get("--results");
     options.dest = cl.Get("--dest");
     options.preserveAtime = cl.Has("--preserve-atime");
     options.keepMetadata = !cl.Has("--no-metadata");
     if (options.resultsDir.empty() || options.dest.empty() ||
         (cl.Has("--streams") && !ParseCount(cl.Get("--streams"), options.streams)) ||
-        (cl.Has("--checkpoint") && !ParseCount(cl.Get("--checkpoint"), options.checkpointItems))) {
+        (cl.Has("--checkpoint") && !ParseCount(cl.Get("--checkpoint"), options.checkpointItems)) ||
+        (cl.Has("--stop-after") && !ParseCount(cl.Get("--stop-after"), stopAfter))) {
         std::fprintf(stderr,
-                     "fsscan backup: --results and --dest are required; --streams and --checkpoint take a number from 1 "
-                     "to 1000000\n");
+                     "fsscan backup: --results and --dest are required; --streams, --checkpoint and --stop-after take "
+                     "a number from 1 to 1000000\n");
         return 2;
     }
 
+    options.stopAfterItems = stopAfter;
     options.showProgress = true;
     CBackupJob job(options);
     CKoError e = job.Run();
@@ -80,6 +89,13 @@ int RunBackupCommand(int argc, char** argv) {
     if (s.alreadyDone) {
         std::printf("job %lld is already backed up\n", s.jobId);
         return 0;
+    }
+    if (s.stopped) {
+        std::printf("backup of job %lld stopped: %s files, %s folders, %s deleted, %s bytes; run it again to continue, "
+                    "or keep what it read with: fsscan commit --results %s --job %lld\n",
+                    s.jobId, Thousands(s.files).c_str(), Thousands(s.folders).c_str(), Thousands(s.deleted).c_str(),
+                    Thousands(s.bytes).c_str(), options.resultsDir.c_str(), s.jobId);
+        return 3;
     }
     double rate = s.seconds > 0 ? static_cast<double>(s.bytes) / s.seconds / 1e6 : 0.0;
     std::string problems;

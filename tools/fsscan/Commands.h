@@ -11,3 +11,7 @@ int RunRestoreCommand(int argc, char** argv);
 // "fsscan trueup --results DIR [--method file|container] [--repair]": exit 0 nothing differs,
 // 1 differences found, 2 failed or partial.
 int RunTrueUpCommand(int argc, char** argv);
+// "fsscan commit --results DIR --job N": commits a stopped backup job.
+int RunCommitCommand(int argc, char** argv);
+// "fsscan status --results DIR": the job history and what the next incremental compares against.
+int RunStatusCommand(int argc, char** argv);

@@ -88,7 +88,7 @@ int RunListCommand(int argc, char** argv) {
     const SScanRecord& scan = state.lastScan;
     const CContentScope scope(scan.contentRoots, scan.formerRoots);
     for (size_t i = 0; i < scan.collectFiles.size(); ++i) {
-        e = ListCollectFile(FXPath::Join(results, scan.collectFiles[i]), i < scan.collectSizes.size() ? scan.collectSizes[i] : 0, scope,
+        e = ListCollectFile(state.PathOf(results, scan.collectFiles[i]), i < scan.collectSizes.size() ? scan.collectSizes[i] : 0, scope,
                             cl.Has("-0") ? '\0' : '\n', unreadable);
         if (e.IsError()) {
             std::fflush(stdout);

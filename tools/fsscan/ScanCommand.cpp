@@ -19,8 +19,10 @@ void PrintScanHelp(FILE* out) {
                  "                   [--dirchange tree|flat|segments]\n"
                  "\n"
                  "Scans the content and writes the job's collect file, deleted items and DirChange\n"
-                 "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
-                 "or changed since the previous scan of DIR; without a previous scan it runs full.\n"
+                 "into the job-results folder DIR (in DIR/J<ID>). An incremental job collects what is\n"
+                 "new, moved in or changed since the last job whose backup succeeded (or was\n"
+                 "committed), and again what that backup could not read or did not reach; without\n"
+                 "one it runs full and says why. A job id is used once (default: the next one).\n"
                  "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
                  "  --dirchange KIND how the DirChange is kept: tree (all items in memory), flat\n"
                  "                   (flat DirChange files; folders in memory) or segments (the tree\n"
@@ -79,6 +81,7 @@ int RunScanCommand(int argc, char** argv) {
     CKoError e = job.Run();
     const SScanJobSummary& s = job.Summary();
     if (!s.dirChangeNote.empty()) std::fprintf(stderr, "fsscan: DirChangeKind: %s\n", s.dirChangeNote.c_str());
+    if (!s.stateNotice.empty()) std::fprintf(stderr, "fsscan: warning: %s\n", s.stateNotice.c_str());
     if (!s.fallbackReason.empty() && options.incremental)
         std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
     if (!s.dirChangeSkipped.empty())
@@ -88,7 +91,7 @@ int RunScanCommand(int argc, char** argv) {
                      s.dirChangeSkipped.c_str());
     if (e.IsError()) {
         std::fprintf(stderr, "fsscan: scan failed: %s\n", e.AsString().c_str());
-        std::fprintf(stderr, "fsscan: the job-results folder keeps the previous job's state\n");
+        std::fprintf(stderr, "fsscan: the job-results folder keeps the previous successful job as the baseline\n");
         return 2;
     }
     double rate = s.seconds > 0 ? static_cast<double>(s.seen) / s.seconds : 0.0;

@@ -21,6 +21,8 @@ void PrintHelp(FILE* out) {
                  "  backup   copy what the last scan collected into a mirror folder\n"
                  "  restore  restore what the backups kept into a folder\n"
                  "  trueup   compare what the backups hold with the content, and repair\n"
+                 "  commit   keep what a stopped backup read; the next scan collects the rest\n"
+                 "  status   print the job history of a job-results folder\n"
                  "\n"
                  "Run 'fsscan <command> --help' for a command's options. The log goes to standard\n"
                  "error, or to the file $SCAN_LOG_FILE, at level $SCAN_LOG_LEVEL (default 0).\n");
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
     if (command == "backup") return RunBackupCommand(argc - 2, argv + 2);
     if (command == "restore") return RunRestoreCommand(argc - 2, argv + 2);
     if (command == "trueup") return RunTrueUpCommand(argc - 2, argv + 2);
+    if (command == "commit") return RunCommitCommand(argc - 2, argv + 2);
+    if (command == "status") return RunStatusCommand(argc - 2, argv + 2);
     std::fprintf(stderr, "fsscan: unknown command '%s'\n", command.c_str());
     PrintHelp(stderr);
     return 2;

@@ -176,9 +176,9 @@ TEST(FsScanBackup, OneCollectFilePerRootAndAStreamForEach) {
     ASSERT_EQ(testsupport::Shell(Gentree("create '" + a + "' --folders 5 --files 30 --seed 1")), 0);
     ASSERT_EQ(testsupport::Shell(Gentree("create '" + b + "' --folders 5 --files 30 --seed 2")), 0);
     ASSERT_EQ(Scan({a, b, a + "/d1"}, results, "full").exitCode, 0);
-    EXPECT_NE(ReadFile(results + "/CollectTot1.zyf").find(a + "/"), std::string::npos);
-    EXPECT_NE(ReadFile(results + "/CollectTot2.zyf").find(b + "/"), std::string::npos);
-    EXPECT_FALSE(testsupport::ReadFile(results + "/CollectTot3.zyf").size());  // the nested root is a's
+    EXPECT_NE(ReadFile(fsscantest::JobFile(results, "CollectTot1.zyf")).find(a + "/"), std::string::npos);
+    EXPECT_NE(ReadFile(fsscantest::JobFile(results, "CollectTot2.zyf")).find(b + "/"), std::string::npos);
+    EXPECT_FALSE(testsupport::ReadFile(fsscantest::JobFile(results, "CollectTot3.zyf")).size());  // the nested root is a's
     RunResult r = Backup(results, dest, "3");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ExpectMirrored(a, dest);
@@ -187,8 +187,8 @@ TEST(FsScanBackup, OneCollectFilePerRootAndAStreamForEach) {
     // Deleted items land in the file of their root; a rerun of a finished backup does nothing.
     ASSERT_EQ(testsupport::Shell("rm -rf '" + b + "/d0'"), 0);
     ASSERT_EQ(Scan({a, b}, results, "incremental").exitCode, 0);
-    EXPECT_NE(ReadFile(results + "/CollectInc2.zyf").find("??D" + b + "/d0/"), std::string::npos);
-    EXPECT_EQ(ReadFile(results + "/CollectInc1.zyf").find("??"), std::string::npos);
+    EXPECT_NE(ReadFile(fsscantest::JobFile(results, "CollectInc2.zyf")).find("??D" + b + "/d0/"), std::string::npos);
+    EXPECT_EQ(ReadFile(fsscantest::JobFile(results, "CollectInc1.zyf")).find("??"), std::string::npos);
     ASSERT_EQ(Backup(results, dest).exitCode, 0);
     ExpectMirrored(b, dest);
     RunResult again = Backup(results, dest);

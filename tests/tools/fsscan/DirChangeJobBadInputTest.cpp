@@ -133,7 +133,7 @@ const Damage kDamages[] = {
 void RecordAsWritten(const std::string& results) {
     CScanJobState state;
     ASSERT_TRUE(state.Load(results).IsSuccess());
-    ASSERT_TRUE(HashFile(FXPath::Join(results, state.lastScan.dirChangeFile), state.lastScan.dirChangeSize,
+    ASSERT_TRUE(HashFile(state.PathOf(results, state.lastScan.dirChangeFile), state.lastScan.dirChangeSize,
                          state.lastScan.dirChangeHash)
                     .IsSuccess());
     ASSERT_TRUE(state.Save(results).IsSuccess());
@@ -174,7 +174,7 @@ TEST(FsScanDirChangeBadInput, DamagedFilesAreUsedAsFarAsValidOrTheJobRunsFull) {
         ASSERT_EQ(Scan(root, results, kind, "full").exitCode, 0);
         ASSERT_TRUE(fsscantest::MoveLastScanStartAhead(results, kHourMicros));
         ASSERT_EQ(std::system(("cp -a '" + results + "' '" + saved + "'").c_str()), 0);
-        const std::string dc = results + "/DCTot.zyf";
+        const std::string dc = fsscantest::JobFile(results, "DCTmp.zyf");
         const std::string good = ReadFile(dc);
         const auto restore = [&] {
             ASSERT_EQ(std::system(("rm -rf '" + results + "' && cp -a '" + saved + "' '" + results + "'").c_str()), 0);
@@ -224,7 +224,8 @@ TEST(FsScanDirChangeBadInput, DamagedFilesAreUsedAsFarAsValidOrTheJobRunsFull) {
         ASSERT_EQ(::unlink(dc.c_str()), 0);
         r = Scan(root, results, kind);
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_NE(r.err.find("running a full scan: the previous DirChange is unusable"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("running a full scan: run full, because the DirChange of job 1 is missing"), std::string::npos)
+            << r.err;
         EXPECT_EQ(Collected(List(results), true), allFiles);
     }
 }
@@ -271,6 +272,7 @@ TEST(FsScanDirChangeKinds, SwitchingKindsRunsFullOnlyWhenTheFileCannotBeRead) {
     ASSERT_TRUE(state.Load(results).IsSuccess());
     state.lastScan.dirChangeKind = "btree";
     ASSERT_TRUE(state.Save(results).IsSuccess());
+    fsscantest::MarkBackedUp(results);  // the job the next one compares against
     RunResult r = Scan(root, results, "flat");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("unknown DirChange kind"), std::string::npos) << r.err;

@@ -17,6 +17,8 @@
 #include <map>
 
 #include "scan/job/BackupJob.h"
+#include "FsScanTestSupport.h"
+#include "scan/job/JobHistory.h"
 #include "scan/job/JobState.h"
 #include "scan/job/ScanJob.h"
 #include "core/FaultInjectionEnv.h"
@@ -110,8 +112,8 @@ protected:
         if (e.IsError()) return "state does not load: " + e.AsString();
         if (!state.hasLastScan) return "no scan";
         std::string out = "DirChange " + state.lastScan.dirChangeFile + ":\n" +
-                          ReadFile(m_results + "/" + state.lastScan.dirChangeFile);
-        for (const std::string& name : state.lastScan.collectFiles) out += name + ":\n" + ReadFile(m_results + "/" + name);
+                          ReadFile(state.PathOf(m_results, state.lastScan.dirChangeFile));
+        for (const std::string& name : state.lastScan.collectFiles) out += name + ":\n" + ReadFile(state.PathOf(m_results, name));
         return out;
     }
 
@@ -122,18 +124,20 @@ protected:
         ASSERT_TRUE(e.IsSuccess()) << label << ": " << e.AsString();
         if (!state.hasLastScan) return;
         unsigned long long size = 0, hash = 0;
-        e = HashFile(m_results + "/" + state.lastScan.dirChangeFile, size, hash);
+        e = HashFile(state.PathOf(m_results, state.lastScan.dirChangeFile), size, hash);
         ASSERT_TRUE(e.IsSuccess()) << label << ": " << e.AsString();
         EXPECT_EQ(size, state.lastScan.dirChangeSize) << label << ": the DirChange the state names was replaced";
         EXPECT_EQ(hash, state.lastScan.dirChangeHash) << label << ": the DirChange the state names was replaced";
+        // Once the job is backed up its collect files may go (the next scan removes them).
         for (const std::string& name : state.lastScan.collectFiles)
-            EXPECT_TRUE(fs::exists(m_results + "/" + name)) << label << ": " << name;
-        EXPECT_TRUE(fs::exists(m_results + "/" + state.lastScan.collectInfoFile)) << label;
+            EXPECT_TRUE(state.backupDone || fs::exists(state.PathOf(m_results, name))) << label << ": " << name;
+        EXPECT_TRUE(fs::exists(state.PathOf(m_results, state.lastScan.collectInfoFile))) << label;
     }
 
-    long long LastScanJob() {
-        CScanJobState state;
-        return state.Load(m_results).IsSuccess() && state.hasLastScan ? state.lastScan.jobId : -1;
+    // The job the next incremental scan compares against.
+    long long Baseline() {
+        SJobHistory history;
+        return CJobHistory::Read(m_results, history).IsSuccess() ? history.nextBaseline : -1;
     }
 
     // Runs `job` undisturbed and returns how many operations of each kind it asked for. A first
@@ -193,11 +197,11 @@ protected:
         }
     }
 
-    // A scan sweep: the state must stay whole; a failed job leaves the previous one in force or
-    // (failing after its commit) its own; a rerun then gives what the undisturbed run gave.
+    // A scan sweep: the state must stay whole; a failed job leaves the last successful job the
+    // baseline; a rerun then gives what the undisturbed run gave.
     void SweepScan(const char* name, bool incremental) {
         Replace(m_saved, m_results);
-        const long long previousJob = LastScanJob();
+        const long long baseline = Baseline();
         auto reset = [&] { Replace(m_results, m_saved); };
         auto job = [&] { return Scan(incremental); };
         auto counts = CountOperations(reset, job);
@@ -207,7 +211,8 @@ protected:
         Sweep(count, counts, reset, job, [&](const std::string& label, const CKoError& e) {
             ASSERT_TRUE(e.IsSuccess() || !e.AsString().empty()) << label;
             ExpectStateWhole(label);
-            if (e.IsError() && LastScanJob() == previousJob) {
+            if (e.IsError()) {
+                EXPECT_EQ(Baseline(), baseline) << label << ": the failed job changed the baseline";
                 CKoError again = Scan(incremental);
                 ASSERT_TRUE(again.IsSuccess()) << label << ": rerun: " << again.AsString();
                 EXPECT_EQ(m_lastScanWasFull, !incremental) << label << ": the rerun fell back to a full scan";
@@ -216,10 +221,14 @@ protected:
         });
     }
 
+    // The second incremental job of a cycle, against the first, whose backup succeeded.
     void SweepIncremental() {
         ASSERT_TRUE(Scan(false).IsSuccess());
+        fsscantest::MarkBackedUp(m_results);
         WriteFile(m_root + "/a/new", "new");
         ASSERT_TRUE(Scan(true).IsSuccess());
+        ASSERT_FALSE(m_lastScanWasFull);
+        fsscantest::MarkBackedUp(m_results);
         WriteFile(m_root + "/c/f4", "changed");
         WriteFile(m_root + "/a/b/later", "later");
         fs::remove_all(m_root + "/a/b/f2");
@@ -240,8 +249,6 @@ protected:
 
 TEST_F(FaultSweep, FullScan) { SweepScan("full scan", false); }
 
-// The second incremental job of a cycle: its files take the names of the files the state in
-// force names.
 TEST_F(FaultSweep, IncrementalScan) { SweepIncremental(); }
 
 // The same with the DirChange kinds that write their file during the walk.
@@ -286,9 +293,9 @@ TEST_F(FaultSweep, Backup) {
         ExpectStateWhole(label);
         CScanJobState state;
         ASSERT_TRUE(state.Load(m_results).IsSuccess()) << label;
-        if (fs::exists(m_results + "/CollectMap_Tot.zyf")) {
+        if (state.hasLastScan && fs::exists(state.PathOf(m_results, "CollectMap_Tot.zyf"))) {
             CRestartMapFileHandler map;
-            CKoError loaded = map.Init(m_results, true, false);
+            CKoError loaded = map.Init(state.PathOf(m_results, ""), true, false);
             EXPECT_TRUE(loaded.IsSuccess()) << label << ": the restart map does not load: " << loaded.AsString();
         }
         if (e.IsError() || !state.backupDone) {

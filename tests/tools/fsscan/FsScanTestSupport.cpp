@@ -10,8 +10,12 @@
 #include <ctime>
 
 #include "agent/FileSystemScanner.h"
+#include "agent/SQLiteJobManager.h"
 #include "scan/job/JobState.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
 
 namespace fsscantest {
 
@@ -89,7 +93,38 @@ bool MoveLastScanStartAhead(const std::string& results, long long micros) {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     state.lastScan.startTimeMicros = static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000 + micros;
-    return state.Save(results).IsSuccess();
+    if (state.Save(results).IsError()) return false;
+    // The next scan compares against this one only once its backup succeeded.
+    MarkBackedUp(results);
+    return true;
 }
+
+}  // namespace fsscantest
+
+namespace fsscantest {
+
+std::string JobFile(const std::string& results, const std::string& name) {
+    CScanJobState state;
+    EXPECT_TRUE(state.Load(results).IsSuccess());
+    EXPECT_TRUE(state.hasLastScan);
+    return state.PathOf(results, name);
+}
+
+namespace {
+void SetDisposition(const std::string& results, int disposition) {
+    CScanJobState state;
+    ASSERT_TRUE(state.Load(results).IsSuccess());
+    ASSERT_TRUE(state.hasLastScan);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(CSQLiteJobManager::DefaultPathFor(results).c_str(), &db), SQLITE_OK);
+    const std::string sql = "UPDATE jobs SET disposition = " + std::to_string(disposition) +
+                            " WHERE job_id = " + std::to_string(state.lastScan.jobId);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+}  // namespace
+
+void MarkBackupUnfinished(const std::string& results) { SetDisposition(results, static_cast<int>(EJobDisposition::Running)); }
+void MarkBackedUp(const std::string& results) { SetDisposition(results, static_cast<int>(EJobDisposition::Successful)); }
 
 }  // namespace fsscantest

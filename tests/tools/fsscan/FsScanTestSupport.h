@@ -25,3 +25,16 @@ std::set<std::string> Expected(const std::string& root);
 bool MoveLastScanStartAhead(const std::string& results, long long micros);
 
 }  // namespace fsscantest
+
+namespace fsscantest {
+
+// A file of the last scan's job folder ("<results>/J<id>/<name>").
+std::string JobFile(const std::string& results, const std::string& name);
+// Makes the job manager forget that the last scan's backup ended, as if it had been killed: the
+// next backup continues it.
+void MarkBackupUnfinished(const std::string& results);
+// Records the last scan's backup as successful without running it, for tests of what the next
+// scan compares against.
+void MarkBackedUp(const std::string& results);
+
+}  // namespace fsscantest

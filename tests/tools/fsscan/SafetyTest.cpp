@@ -99,21 +99,18 @@ struct Job {
         EXPECT_TRUE(s.Load(results).IsSuccess());
         return s;
     }
+    // A file of the last scan's job folder.
+    std::string F(const std::string& name) { return fsscantest::JobFile(results, name); }
     // Forges a collect file as one who can also rewrite the job state would.
     void Forge(const std::string& name, const std::string& content) {
-        WriteFile(results + "/" + name, content);
+        WriteFile(F(name), content);
         CScanJobState s = State();
         for (size_t i = 0; i < s.lastScan.collectFiles.size(); ++i)
             if (s.lastScan.collectFiles[i] == name) s.lastScan.collectSizes[i] = content.size();
         ASSERT_TRUE(s.Save(results).IsSuccess());
     }
     // The backup of the last scan is to run again, as after a crash.
-    void MarkUnfinished() {
-        CScanJobState s = State();
-        s.backupJobId = s.lastScan.jobId;
-        s.backupDone = false;
-        ASSERT_TRUE(s.Save(results).IsSuccess());
-    }
+    void MarkUnfinished() { fsscantest::MarkBackupUnfinished(results); }
 };
 
 TEST(FsScanSafety, FolderSwappedForALinkBetweenJobsDeletesNothingOutside) {
@@ -181,7 +178,7 @@ TEST(FsScanSafety, ForgedCollectLinesAreRefusedNamedAndCounted) {
     Job j;
     ASSERT_EQ(j.Scan("full").exitCode, 0);
     const std::string before = Digest(j.canary);
-    std::string good = ReadFile(j.results + "/CollectTot1.zyf");
+    std::string good = ReadFile(j.F("CollectTot1.zyf"));
     const std::vector<std::string> forged = {
         j.canary + "/file",                             // outside the content
         "??D" + j.content + "/../canary/",              // ".." leading out
@@ -217,7 +214,7 @@ TEST(FsScanSafety, ForgedStateDescriptionAndDirChangeLeadNowhere) {
     const std::string before = Digest(j.canary);
 
     // A DirChange naming an outside folder, with its hash recomputed in the state.
-    const std::string dc = j.results + "/DCTot.zyf";
+    const std::string dc = j.F("DCTmp.zyf");
     WriteFile(dc, ReadFile(dc) + j.canary + "/\n\tfile\n");
     CScanJobState s = j.State();
     ASSERT_TRUE(HashFile(dc, s.lastScan.dirChangeSize, s.lastScan.dirChangeHash).IsSuccess());
@@ -229,18 +226,22 @@ TEST(FsScanSafety, ForgedStateDescriptionAndDirChangeLeadNowhere) {
     EXPECT_LE(j.Backup().exitCode, 1);
     EXPECT_EQ(Digest(j.canary), before);
 
-    // Links planted as the scan's temporary names are removed, never written through.
-    for (const char* name : {"CollectInc1.zyf.tmp", "DCInc.zyf.tmp", "CollectInfoInc.zyf.tmp", "Deleted.tmp"})
-        ASSERT_EQ(::symlink((j.canary + "/file").c_str(), (j.results + "/" + name).c_str()), 0);
+    // Links planted as the next job's file names (in the folder it will have) are removed, never
+    // written through.
+    const std::string next = j.results + "/J" + std::to_string(j.State().lastScan.jobId + 1);
+    MakeDir(next);
+    for (const char* name : {"CollectInc1.zyf", "DCTmp.zyf", "CollectInfoInc.zyf", "Deleted.tmp"})
+        ASSERT_EQ(::symlink((j.canary + "/file").c_str(), (next + "/" + name).c_str()), 0);
+    fsscantest::MarkBackedUp(j.results);
     EXPECT_EQ(j.Scan("incremental").exitCode, 0);
     EXPECT_EQ(Digest(j.canary), before);
 
     // A description naming a file outside the folder; a state naming one.
-    const std::string info = j.results + "/CollectInfoInc.zyf";
+    const std::string info = j.F("CollectInfoInc.zyf"), collect = j.F("CollectInc1.zyf");
     std::string text = ReadFile(info);
-    size_t at = text.find(j.results + "/CollectInc1.zyf");
+    size_t at = text.find(collect);
     ASSERT_NE(at, std::string::npos) << text;
-    WriteFile(info, text.substr(0, at) + j.canary + "/file" + text.substr(at + j.results.size() + 16));
+    WriteFile(info, text.substr(0, at) + j.canary + "/file" + text.substr(at + collect.size()));
     j.MarkUnfinished();
     RunResult backup = j.Backup();
     EXPECT_EQ(backup.exitCode, 2);
@@ -350,14 +351,15 @@ TEST(FsScanSafety, RestartOffsetsOutsideTheirFileRestartIt) {
         ASSERT_EQ(j.Scan("full").exitCode, 0);
         ASSERT_EQ(j.Backup().exitCode, 0);
         CRestartMapFileHandler map;
-        ASSERT_TRUE(map.Init(j.results, true, false).IsSuccess());
+        ASSERT_TRUE(map.Init(j.F(""), true, false).IsSuccess());
         std::vector<std::pair<unsigned, CRestartMapFileEntry>> entries;
         ASSERT_TRUE(map.PopulateEntries(entries).IsSuccess());
         ASSERT_FALSE(entries.empty());
         for (const auto& entry : entries) ASSERT_TRUE(map.UpdateRestartOffset(entry.first, offset).IsSuccess());
         ASSERT_TRUE(map.FlushToFile().IsSuccess());
         j.MarkUnfinished();
-        ASSERT_EQ(testsupport::Shell("rm -rf '" + j.dest + "'"), 0);
+        // Emptied, not replaced: the job's backup goes to this one destination.
+        ASSERT_EQ(testsupport::Shell("rm -rf '" + j.dest + "'/*"), 0);
         RunResult r = j.Backup();
         EXPECT_EQ(r.exitCode, 0) << offset << ": " << r.err;
         EXPECT_NE(r.err.find("the collect map is damaged"), std::string::npos) << offset << ": " << r.err;
@@ -373,16 +375,16 @@ TEST(FsScanSafety, ScanErrorFileWithoutItsVersionLineStillRaisesItsRecords) {
     ASSERT_EQ(Fsscan({"backup", "--results", j.results, "--dest", j.dest}, true, 60).exitCode, 1);
     // As a backup killed between creating the file and writing its version line leaves it, after
     // a later one appended its record.
-    std::string file = ReadFile(j.results + "/ScanError.zyf");
+    std::string file = ReadFile(j.F("ScanError.zyf"));
     ASSERT_EQ(file.substr(0, 3), "1\r\n");
-    WriteFile(j.results + "/ScanError.zyf", file.substr(3));
+    WriteFile(j.F("ScanError.zyf"), file.substr(3));
     ::unlink((j.results + "/PendingCauses.txt").c_str());
     j.MarkUnfinished();
     RunResult r = j.Backup();
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(ReadFile(j.results + "/PendingCauses.txt").find("closed"), std::string::npos);
     // Empty: nothing to raise, and no failure either.
-    WriteFile(j.results + "/ScanError.zyf", "");
+    WriteFile(j.F("ScanError.zyf"), "");
     j.MarkUnfinished();
     r = j.Backup();
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -391,7 +393,7 @@ TEST(FsScanSafety, ScanErrorFileWithoutItsVersionLineStillRaisesItsRecords) {
 TEST(FsScanSafety, TruncatedCollectFilesAreRefused) {
     Job j;
     ASSERT_EQ(j.Scan("full").exitCode, 0);
-    const std::string path = j.results + "/CollectTot1.zyf", good = ReadFile(path);
+    const std::string path = j.F("CollectTot1.zyf"), good = ReadFile(path);
     const std::string lastLineCut = good.substr(0, good.size() - 1);
     const std::string lineLost = good.substr(0, good.rfind('\n', good.size() - 2) + 1);
     for (const std::string& damaged : {lastLineCut, lineLost}) {
@@ -414,7 +416,7 @@ TEST(FsScanSafety, TruncatedCollectFilesAreRefused) {
 TEST(FsScanSafety, JobFilesThatAreNotRegularFilesFailFast) {
     Job j;
     ASSERT_EQ(j.Scan("full").exitCode, 0);
-    const std::string collect = j.results + "/CollectTot1.zyf", saved = ReadFile(collect);
+    const std::string collect = j.F("CollectTot1.zyf"), saved = ReadFile(collect);
     ASSERT_EQ(::unlink(collect.c_str()), 0);
     ASSERT_EQ(::mkfifo(collect.c_str(), 0644), 0);
     EXPECT_EQ(j.List().exitCode, 2);
@@ -425,7 +427,7 @@ TEST(FsScanSafety, JobFilesThatAreNotRegularFilesFailFast) {
     ASSERT_EQ(::unlink(collect.c_str()), 0);
     WriteFile(collect, saved);
 
-    const std::string info = j.results + "/CollectInfoTot.zyf";
+    const std::string info = j.F("CollectInfoTot.zyf");
     ASSERT_EQ(::rename(info.c_str(), (info + ".saved").c_str()), 0);
     ASSERT_EQ(::mkfifo(info.c_str(), 0644), 0);
     EXPECT_EQ(j.Backup().exitCode, 2);
@@ -433,16 +435,16 @@ TEST(FsScanSafety, JobFilesThatAreNotRegularFilesFailFast) {
     ASSERT_EQ(::rename((info + ".saved").c_str(), info.c_str()), 0);
 
     // The collect map is ours to write: what stands in its place goes.
-    ASSERT_EQ(::mkfifo((j.results + "/CollectMap_Tot.zyf").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo(j.F("CollectMap_Tot.zyf").c_str(), 0644), 0);
     RunResult r = j.Backup();
     EXPECT_EQ(r.exitCode, 0) << r.err;
 
-    const std::string state = j.results + "/FsScanState.xml";
+    const std::string state = j.results + "/JobState.xml";
     ASSERT_EQ(::unlink(state.c_str()), 0);
     ASSERT_EQ(::symlink("/dev/zero", state.c_str()), 0);
     RunResult list = j.List();
     EXPECT_EQ(list.exitCode, 2);
-    EXPECT_NE(list.err.find("not a regular file"), std::string::npos) << list.err;
+    EXPECT_NE(list.err.find("refused: a symbolic link"), std::string::npos) << list.err;
     EXPECT_EQ(j.Scan("incremental").exitCode, 2);
 }
 
@@ -457,10 +459,12 @@ TEST(FsScanSafety, JobIdsAreValidated) {
     RunResult next = j.Scan("full");
     EXPECT_EQ(next.exitCode, 2);
     EXPECT_NE(next.err.find("leaves no next one"), std::string::npos) << next.err;
-    WriteFile(j.results + "/FsScanState.xml", "<FsScanState LastJobId='-3' BackupJobId='0' BackupDone='0'/>");
-    RunResult negative = j.Scan("full");
-    EXPECT_EQ(negative.exitCode, 2);
-    EXPECT_NE(negative.err.find("negative"), std::string::npos) << negative.err;
+    // An id used before, or lower than one used, is refused: its job's files are not reused.
+    for (const char* used : {"4611686018427387904", "5"}) {
+        RunResult again = j.Scan("full", {"--job", used});
+        EXPECT_EQ(again.exitCode, 2) << used;
+        EXPECT_NE(again.err.find("every job needs a new, higher id"), std::string::npos) << used << ": " << again.err;
+    }
 }
 
 TEST(FsScanSafety, MirrorReplacesFilesWholeAndNeverWritesThroughHardLinks) {
@@ -665,23 +669,27 @@ TEST(FsScanSafety, HostileJobFilesNeverTouchTheCanary) {
     WriteFile(j.content + "/new", "new");
     ASSERT_EQ(j.Scan("incremental").exitCode, 0);
     // An interrupted backup leaves the collect map and the scan-error file to damage too.
-    WriteFile(j.results + "/ScanError.zyf", "1\r\n285212933\r\n" + j.content + "/top|reason\r\n14\r\n");
+    WriteFile(j.F("ScanError.zyf"), "1\r\n285212933\r\n" + j.content + "/top|reason\r\n14\r\n");
     {
         CRestartMapFileHandler map;
-        ASSERT_TRUE(map.Init(j.results, false, true).IsSuccess());
+        ASSERT_TRUE(map.Init(j.F(""), false, true).IsSuccess());
         unsigned id = 0;
         CRestartMapFileEntry entry;
-        entry.SetCollectFilePath(j.results + "/CollectInc1.zyf");
+        entry.SetCollectFilePath(j.F("CollectInc1.zyf"));
         entry.SetRestartOffset(4);
         ASSERT_TRUE(map.AddEntryIfNotExist(entry, id).IsSuccess());
         ASSERT_TRUE(map.FlushToFile().IsSuccess());
     }
     j.MarkUnfinished();
+    // The job's own files, the job-state document and the job manager's database.
     std::map<std::string, std::string> pristine;
-    for (const char* name : {"CollectInc1.zyf", "DCInc.zyf", "CollectInfoInc.zyf", "CollectMap_lnc.zyf", "ScanError.zyf",
-                             "FsScanState.xml"}) {
+    const std::string folder = "J" + std::to_string(j.State().lastScan.jobId) + "/";
+    for (std::string name : {"CollectInc1.zyf", "DCTmp.zyf", "CollectInfoInc.zyf", "CollectMap_lnc.zyf", "ScanError.zyf"})
+        pristine[folder + name] = std::string();
+    for (std::string name : {"JobState.xml", "JobManager.db"}) pristine[name] = std::string();
+    for (auto& [name, text] : pristine) {
         ASSERT_TRUE(Exists(j.results + "/" + name)) << name;
-        pristine[name] = ReadFile(j.results + "/" + name);
+        text = ReadFile(j.results + "/" + name);
     }
     const std::string canary = Digest(j.canary), content = Digest(j.content);
     const char* seedText = std::getenv("FSSCAN_HOSTILE_SEED");
@@ -692,6 +700,8 @@ TEST(FsScanSafety, HostileJobFilesNeverTouchTheCanary) {
     const char* roundsText = std::getenv("FSSCAN_HOSTILE_ROUNDS");
     const int rounds = roundsText ? std::atoi(roundsText) : 30;
     for (int round = 0; round < rounds; ++round) {
+        // The scan of the last round dropped the job and its folder: all of it comes back.
+        ::mkdir((j.results + "/" + folder).c_str(), 0755);
         for (const auto& [name, text] : pristine) {
             ::unlink((j.results + "/" + name).c_str());
             WriteFile(j.results + "/" + name, text);
@@ -702,7 +712,7 @@ TEST(FsScanSafety, HostileJobFilesNeverTouchTheCanary) {
         hostile.Mutate(text);
         WriteFile(j.results + "/" + it->first, text);
         // Half the time the state is made to agree with a forged collect file, as a forger would.
-        if (it->first == "CollectInc1.zyf" && hostile.Below(2)) {
+        if (it->first == folder + "CollectInc1.zyf" && hostile.Below(2)) {
             CScanJobState s;
             if (s.Load(j.results).IsSuccess() && !s.lastScan.collectSizes.empty()) {
                 s.lastScan.collectSizes[0] = text.size();

@@ -8,6 +8,7 @@
 
 #include "scan/job/CollectLine.h"
 #include "FsScanTestSupport.h"
+#include "scan/job/JobHistory.h"
 #include "scan/job/JobState.h"
 #include "scan/job/ScanJob.h"
 #include "core/File.h"
@@ -75,6 +76,7 @@ TEST(FsScan, IncrementalCollectsNewChangedMovedAndListsDeleted) {
     // Setting the times changed the change time: let it fall behind the next scan's start.
     ::sleep(static_cast<unsigned>(CScanJob::kStartTimeMarginMicros / 1000000 + 1));
     ASSERT_EQ(Scan(root, results, "full").exitCode, 0);
+    fsscantest::MarkBackedUp(results);  // only a job whose backup succeeded is compared against
 
     WriteFile(root + "/docs/a.txt", "changed");
     WriteFile(root + "/docs/new.txt", "new");
@@ -102,28 +104,35 @@ TEST(FsScan, DamagedPreviousDirChangeFallsBackToFull) {
     ScopedTempDir dir;
     std::string root = MakeTree(dir), results = dir / "results";
     ASSERT_EQ(Scan(root, results, "full").exitCode, 0);
-    const std::string dc = results + "/DCTot.zyf";
-    std::string good = ReadFile(dc);
+    std::string good = ReadFile(fsscantest::JobFile(results, "DCTmp.zyf"));
     const std::vector<std::string> damages = {good.substr(0, good.size() / 2), std::string("\0\x01\xff garbage\n", 13),
                                               good + std::string(1 << 20, 'x') + "\n", ""};
     for (const std::string& damaged : damages) {
-        WriteFile(dc, damaged);
+        // The baseline's DirChange is damaged while it waits for the next job.
+        fsscantest::MarkBackedUp(results);
+        WriteFile(fsscantest::JobFile(results, "DCTmp.zyf"), damaged);
         RunResult r = Scan(root, results, "incremental");
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.err.find("running a full scan: the previous DirChange is unusable"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("(the DirChange of job"), std::string::npos) << r.err;
         EXPECT_EQ(List(results), WithAncestors(Expected(root), root));
         // The full job wrote a new, good DirChange.
-        EXPECT_EQ(ReadFile(dc), good);
+        EXPECT_EQ(ReadFile(fsscantest::JobFile(results, "DCTmp.zyf")), good);
     }
 }
 
-// The job-results folder must be exactly as it was after a failed job.
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
+// The DirChange of the last successful job must be exactly as it was after a failed job, and
+// that job must stay the one the next incremental compares against.
+std::map<std::string, std::string> Snapshot(const std::string& results) {
+    // Its DirChange takes its final name once a later job learns that it succeeded.
     std::map<std::string, std::string> files;
-    std::vector<std::string> names;
-    EXPECT_TRUE(FXFile::GetMatchingFiles(folder, "*", names).IsSuccess());
-    for (const std::string& name : names) files[name] = ReadFile(folder + "/" + name);
-    EXPECT_EQ(files.count("CollectTot1.zyf"), 1u);
+    const std::string folder = results + "/J1";
+    for (const char* name : {"/DCTmp.zyf", "/DCTot.zyf"})
+        if (FXFile::DoesFileExist(folder + name)) files["DirChange"] = ReadFile(folder + name);
+    EXPECT_EQ(files.count("DirChange"), 1u);
+    SJobHistory history;
+    EXPECT_TRUE(CJobHistory::Read(results, history).IsSuccess());
+    EXPECT_EQ(history.nextBaseline, 1) << history.nextReason;
     return files;
 }
 
@@ -131,6 +140,7 @@ TEST(FsScan, FailuresExitTwoAndLeaveThePreviousStateAlone) {
     ScopedTempDir dir;
     std::string root = MakeTree(dir), results = dir / "results";
     ASSERT_EQ(Scan(root, results, "full").exitCode, 0);
+    fsscantest::MarkBackedUp(results);
     auto before = Snapshot(results);
 
     RunResult missing = Scan(dir / "no-such-folder", results, "incremental");
@@ -156,6 +166,7 @@ TEST(FsScan, FullDiskExitsTwoAndKeepsThePreviousJob) {
     MakeDir(root);
     WriteFile(root + "/small", "s");
     ASSERT_EQ(Scan(root, results, "full").exitCode, 0);
+    fsscantest::MarkBackedUp(results);
     auto before = Snapshot(results);
     // Enough names to overflow the collect file or the DirChange on a 96 KiB file system.
     for (int i = 0; i < 3000; ++i) WriteFile(root + "/a-rather-long-file-name-to-fill-the-disk-" + std::to_string(i), "");
@@ -176,6 +187,7 @@ TEST(FsScan, UnreadableFolderIsAScanErrorAndIsCollectedOnceReadable) {
     MakeDir(results);
     const bool unprivileged = true;
     ASSERT_EQ(Scan(root, results, "full", unprivileged).exitCode, 0);
+    fsscantest::MarkBackedUp(results);
 
     ASSERT_EQ(::chmod((root + "/locked").c_str(), 0), 0);
     RunResult r = Scan(root, results, "incremental", unprivileged);
@@ -185,6 +197,7 @@ TEST(FsScan, UnreadableFolderIsAScanErrorAndIsCollectedOnceReadable) {
     for (const std::string& item : List(results)) EXPECT_EQ(item.find("- "), std::string::npos) << item;
 
     // Changed while unreadable: the next job collects everything below it again.
+    fsscantest::MarkBackedUp(results);
     ASSERT_EQ(::chmod((root + "/locked").c_str(), 0755), 0);
     r = Scan(root, results, "incremental", unprivileged);
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -234,6 +247,7 @@ TEST(ScanJobState, RoundTripsRescanPathsWithAnyByte) {
     state.hasLastScan = true;
     state.lastJobId = 12;
     state.lastScan.jobId = 12;
+    state.lastScan.folder = "J12";
     state.lastScan.full = false;
     state.lastScan.startTimeMicros = 1700000000123456;
     state.lastScan.dirChangeFile = "DCInc.zyf";

@@ -31,12 +31,16 @@ struct SBackupJobOptions {
     // Puts each read file's access time back and folds the files' new change times into the
     // volume's change-time database, so the next incremental does not take them for changed.
     bool preserveAtime = false;
+    // Stops the readers once this many lines are read (0: never), as SIGINT and SIGTERM do: the
+    // job ends as stopped, to be continued by running the backup again or committed.
+    uint64_t stopAfterItems = 0;
 };
 
 struct SBackupJobSummary {
     long long jobId = 0;
     bool restarted = false;
     bool alreadyDone = false;
+    bool stopped = false;  // stopped part-way (signal or stopAfterItems); the job may be committed
     unsigned threads = 0;  // reader threads started: no more than collect files with work left
     uint64_t files = 0, folders = 0, links = 0, others = 0, bytes = 0, deleted = 0, vanished = 0;
     uint64_t unreadable = 0;  // items recorded in the scan-error file (this run and earlier ones)

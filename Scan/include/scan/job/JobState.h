@@ -1,7 +1,12 @@
-// What a job-results folder remembers between fsscan jobs: the last successful scan (its level,
-// start time, DirChange and collect files) and the last job id handed out. It is one XML file,
-// replaced whole, and it is the commit point of a scan: until it names the new files, the next
-// job works from the previous ones.
+// What a job-results folder remembers of a scan job, and the view of it the backup and fsscan's
+// commands use.
+//
+// Each job keeps its outputs in a folder of its own, "J<id>" in the job-results folder (collect
+// files, the collect-files description, its DirChange under the temporary name "DCTmp.zyf", the
+// backup's collect map and scan-error file). The job-state document "JobState.xml" (CStateManager)
+// holds the jobs: pending ones and the last successful one of each level, each with a "ScanInfo"
+// element (SScanRecord) that is written once the scan is complete. Writing that element is the
+// commit point of a scan: until then the job is nothing the backup or the next scan uses.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +14,16 @@
 #include <vector>
 
 #include "core/KoError.h"
+#include "core/KoXml.h"
 
 struct SScanRecord {
     long long jobId = 0;
     bool full = true;
     bool includeFiles = true;
     long long startTimeMicros = 0;  // when the walk began
-    std::string dirChangeFile;    // names inside the results folder
+    std::string folder;             // the job's folder inside the results folder, "J<id>"
+    long long baselineJobId = 0;    // the job an incremental compared against (0 for a full)
+    std::string dirChangeFile;      // names inside the job folder
     unsigned long long dirChangeSize = 0;
     unsigned long long dirChangeHash = 0;  // detects a DirChange file that was damaged or replaced
     std::string dirChangeKind;  // "tree", "flat" or "segments" (empty: tree, as before kinds were recorded)
@@ -29,28 +37,36 @@ struct SScanRecord {
     // has: the backup acts on nothing outside them (deletions may also lie below a former root).
     std::vector<std::string> contentRoots;
     std::vector<std::string> formerRoots;
-    // Files of the scan still under the names it wrote them with (synced) and the names above
-    // they take: the scan's renames after its commit, which Load finishes if they were cut short.
-    std::vector<std::pair<std::string, std::string>> pending;
+};
+
+// The "ScanInfo" element of a job in the job-state document.
+class CScanRecordNode {
+public:
+    static constexpr const char* kElementName = "ScanInfo";
+    // A standalone element (in a document of its own) to store with AddOrReplaceNodeInJob.
+    static CKoError Write(const SScanRecord& record, CKoXDocument& holder, CKoXNodePtr& node);
+    // Win32 13 for an element that is not a complete record or names files outside its folder.
+    static CKoError Read(const CKoXNodePtr& node, SScanRecord& record);
 };
 
 class CScanJobState {
 public:
-    static constexpr const char* kFileName = "FsScanState.xml";
+    static constexpr const char* kFileName = "JobState.xml";
 
-    // A folder without a state file gives an empty state. A state whose job ids are negative or
-    // whose file names are not plain names inside the folder is refused as damaged. The renames
-    // the last scan had pending are finished (FinishPending) before the state is given out.
+    // The last scan that completed and whose job is not yet resolved by a later scan: the job a
+    // backup reads. A folder without a job-state document gives an empty state; a damaged one
+    // is an error.
     CKoError Load(const std::string& resultsDir);
+    // Writes lastScan back as its job's record.
     CKoError Save(const std::string& resultsDir) const;
-    // Gives the pending files of the last scan their names; those already renamed are passed.
-    CKoError FinishPending(const std::string& resultsDir) const;
+
+    // The path of a file of the last scan's job folder.
+    std::string PathOf(const std::string& resultsDir, const std::string& name) const;
 
     bool hasLastScan = false;
     SScanRecord lastScan;
-    long long lastJobId = 0;
-    // The scan job whose collect files the last backup read, and whether it read all of them.
-    long long backupJobId = 0;
+    long long lastJobId = 0;  // the highest job id the document names
+    // Whether the job manager records the last scan's backup as done (successful or committed).
     bool backupDone = false;
 };
 

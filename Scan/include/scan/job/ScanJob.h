@@ -2,10 +2,12 @@
 // (everything for a full job; new, moved-in and changed items for an incremental one), writes the
 // collect file, lists deleted items, and records the current DirChange for the next job.
 //
-// Files in the job-results folder: "CollectTot.zyf" / "CollectInc.zyf" (the collect file),
-// "DCTot.zyf" / "DCInc.zyf" (the DirChange: a tree or a flat DirChange file, by the kind the job
-// keeps, which the job state records), and the job state (JobState.h), which is written last:
-// a job that fails or is killed leaves the previous job's state in force.
+// The job runs on the job cycle of its results folder (JobCycle.h): it compares against the last
+// job whose backup succeeded (or was committed), collects again what that backup could not read
+// or a committed one did not reach, and writes its files in its own folder "J<id>": the collect
+// files "CollectTot<n>.zyf" / "CollectInc<n>.zyf", the description, and its DirChange "DCTmp.zyf".
+// Its record in the job-state document is written last: a job that fails or is killed is dropped
+// by the next scan, and the previous successful job stays the baseline.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +24,7 @@
 struct SScanJobOptions {
     std::vector<std::string> contents;
     std::string resultsDir;
-    long long jobId = -1;  // -1: one more than the last job of the folder
+    long long jobId = -1;  // -1: one more than the last job of the folder; a job id is used once
     bool incremental = true;
     bool includeFiles = true;  // track files in the DirChange, not only folders
     bool showProgress = false;  // a progress line on standard error when it is a terminal
@@ -36,6 +38,7 @@ struct SScanJobSummary {
     long long jobId = 0;
     bool full = true;
     std::string fallbackReason;  // why an incremental job ran as a full one
+    std::string stateNotice;     // a damaged job-state document was set aside
     EDirChangeKind dirChangeKind;  // the kind the job kept
     std::string dirChangeSkipped;  // what the job left out of the previous DirChange (empty: nothing)
     std::string dirChangeNote;     // a kind setting that could not be used
