@@ -8,10 +8,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "scan/job/JobState.h"
 #include "scan/job/OutputFile.h"
 #include "scan/job/Progress.h"
+#include "scan/job/ScanCollectSplit.h"
+#include "scan/job/WalkOrderSort.h"
 #include "agent/FileSystemScanner.h"
 #include "core/Env.h"
 #include "core/File.h"
@@ -98,6 +101,7 @@ struct CScanJob::Impl : IScanItemCallback {
         std::string name;     // "CollectTot1.zyf", ...
         std::string tempPath;
         CBasicCollectFile writer;
+        std::vector<CScanCollectSplit::SPart> parts;  // what the backup reads: the file, or its parts
     };
     std::vector<RootOutput> outputs;
     RootOutput* current = nullptr;  // the root being walked
@@ -112,11 +116,13 @@ struct CScanJob::Impl : IScanItemCallback {
     CStartCharacterCollectLineFormatter formatter;
     CFileSystemScanner scanner;
     CProgress progress;
-    std::string escaped;
+    // The scanner threads share the DirChange, the writers and the counts: one item at a time.
+    std::mutex itemMutex;
 
     Impl(SScanJobOptions o, SScanJobSummary& s)
         : options(std::move(o)), summary(s),
           formatter(std::make_shared<CStartCharacterCommonInfo>(), '?', '?', '?', nullptr),
+          scanner(CFileSystemScanner::Options{false, std::max(1u, options.threads)}),
           progress("collected", options.showProgress) {}
 
     CKoError ResolveRoots();
@@ -129,6 +135,7 @@ struct CScanJob::Impl : IScanItemCallback {
     bool IsDeletable(std::string_view escapedLine);
     CKoError LoadPreviousDirChange();
     CKoError WriteDeletedItems();
+    CKoError SplitCollectFiles();
     CKoError WriteCollectInfo();
     uint64_t Collected() const {
         uint64_t n = 0;
@@ -301,9 +308,12 @@ CKoError CScanJob::Impl::LoadPreviousDirChange() {
 
 CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
     (void)descend;
+    // Each walker escapes its own items; the rest is shared.
+    thread_local std::string escaped;
+    CKoError escapeError = EscapePath(item->GetPath(), escaped);
+    std::lock_guard<std::mutex> lock(itemMutex);
     if (failure.IsError()) return failure;
     ++summary.seen;
-    CKoError escapeError = EscapePath(item->GetPath(), escaped);
     if (escapeError.IsError()) return escapeError.Push(ZY_HERE);
     const SItemStat& st = item->Stat();
 
@@ -350,6 +360,7 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
 }
 
 void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error) {
+    std::lock_guard<std::mutex> lock(itemMutex);
     ++summary.scanErrors;
     std::fprintf(stderr, "%sfsscan: cannot scan %s: %s\n", ::isatty(STDERR_FILENO) ? "\n" : "", path.c_str(),
                  error.GetMessage().c_str());
@@ -432,6 +443,28 @@ CKoError CScanJob::Impl::WriteDeletedItems() {
     return CKoError::Success();
 }
 
+// Each collect file, now whole, into parts for the readers. A split that fails leaves its collect
+// file whole (said in the summary); one that cannot even be rolled back fails the job, which has
+// not committed: the next run starts again from the previous job.
+CKoError CScanJob::Impl::SplitCollectFiles() {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        RootOutput& o = outputs[i];
+        // A full job's backup clears from the mirror what the job did not collect, folder by
+        // folder as its collect file lists them in walk order: several walkers interleave folders.
+        if (full && options.threads > 1) {
+            CKoError e = CWalkOrderSort::SortFile(o.tempPath, o.tempPath);
+            if (e.IsError()) return e.Push(ZY_HERE);
+        }
+        CScanCollectSplit::SResult result;
+        CKoError e = CScanCollectSplit::Split(o.name, o.tempPath, static_cast<int>(i + 1), options.readers,
+                                              [this](const std::string& name) { return TempPath(name); }, result);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        o.parts = std::move(result.parts);
+        if (options.readers > 1) summary.splits.push_back(o.name + ": " + result.report);
+    }
+    return CKoError::Success();
+}
+
 // The collect-files description, grouped by the volume (mount point) each root lies on.
 CKoError CScanJob::Impl::WriteCollectInfo() {
     std::vector<ZyMntEnt> mounts;
@@ -444,9 +477,11 @@ CKoError CScanJob::Impl::WriteCollectInfo() {
         for (const ZyMntEnt& m : mounts)
             if (FXPath::IsAncestorOf(m.mountPoint, o.root, true) && m.mountPoint.size() >= volume.size())
                 volume = m.mountPoint;
-        FileScan::Collect collect{FXPath::Join(options.resultsDir, o.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
-        e = info->AddDiskCollect(volume, collect);
-        if (e.IsError()) return e.Push(ZY_HERE);
+        for (const CScanCollectSplit::SPart& part : o.parts) {
+            FileScan::Collect collect{FXPath::Join(options.resultsDir, part.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
+            e = info->AddDiskCollect(volume, collect);
+            if (e.IsError()) return e.Push(ZY_HERE);
+        }
     }
     e = info->SaveToFile(collectInfoPath);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect-files description");
@@ -464,6 +499,8 @@ CKoError CScanJob::Impl::Finish() {
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect file, FileName=[%s]", o.tempPath.c_str());
     }
     e = WriteDeletedItems();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = SplitCollectFiles();
     if (e.IsError()) return e.Push(ZY_HERE);
     e = WriteCollectInfo();
     if (e.IsError()) return e.Push(ZY_HERE);
@@ -496,10 +533,12 @@ CKoError CScanJob::Impl::Finish() {
         if (!covered) record.formerRoots.push_back(former);
     }
     for (const RootOutput& o : outputs) {
-        FXFileStat st;
-        e = FXEnv::Current()->Stat(o.tempPath, st);
-        if (e.IsError()) return e.Push(ZY_HERE);
-        record.collectSizes.push_back(st.size);
+        for (const CScanCollectSplit::SPart& part : o.parts) {
+            FXFileStat st;
+            e = FXEnv::Current()->Stat(part.path, st);
+            if (e.IsError()) return e.Push(ZY_HERE);
+            record.collectSizes.push_back(st.size);
+        }
     }
     e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
     if (e.IsError()) return e.Push(ZY_HERE);
@@ -513,8 +552,10 @@ CKoError CScanJob::Impl::Finish() {
     };
     e = pend(dirChangePath, dirChangeName);
     for (size_t i = 0; e.IsSuccess() && i < outputs.size(); ++i) {
-        e = pend(outputs[i].tempPath, outputs[i].name);
-        record.collectFiles.push_back(outputs[i].name);
+        for (size_t k = 0; e.IsSuccess() && k < outputs[i].parts.size(); ++k) {
+            e = pend(outputs[i].parts[k].path, outputs[i].parts[k].name);
+            record.collectFiles.push_back(outputs[i].parts[k].name);
+        }
     }
     if (e.IsSuccess()) e = pend(collectInfoPath, collectInfoName);
     if (e.IsSuccess()) e = FXEnv::Current()->SyncDir(options.resultsDir);
@@ -553,12 +594,21 @@ CKoError CScanJob::Impl::Finish() {
             if (FXString::MatchLeft(name, "DC") || FXString::MatchLeft(name, "Collect") || FXString::MatchLeft(name, "Deleted."))
                 FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
     }
+    // What splits of runs that stopped midway left.
+    for (const char* pattern : {"Collect*.[0-9]*.tmp_*"}) {
+        if (e.IsSuccess() && FXFile::GetMatchingFiles(options.resultsDir, pattern, names).IsSuccess())
+            for (const std::string& name : names) FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
+    }
     return CKoError::Success();
 }
 
 void CScanJob::Impl::RemoveTemporaries() {
     if (committed) return;  // the state may name them: a later load gives them their names
-    for (const RootOutput& o : outputs) FXFile::RemoveFile(o.tempPath).IgnoreError();
+    for (const RootOutput& o : outputs) {
+        FXFile::RemoveFile(o.tempPath).IgnoreError();
+        for (const CScanCollectSplit::SPart& part : o.parts) FXFile::RemoveFile(part.path).IgnoreError();
+        for (const std::string& path : CScanCollectSplit::Leftovers(o.tempPath)) FXFile::RemoveFile(path).IgnoreError();
+    }
     for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath})
         if (!path.empty()) FXFile::RemoveFile(path).IgnoreError();
 }

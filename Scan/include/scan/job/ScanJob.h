@@ -1,6 +1,8 @@
 // One scan job of a subclient: walks the content, decides item by item what the backup must read
 // (everything for a full job; new, moved-in and changed items for an incremental one), writes the
-// collect file, lists deleted items, and records the current DirChange for the next job.
+// collect file, lists deleted items, and records the current DirChange for the next job. With
+// several scanner threads the walkers share the DirChange and the collect writers; with several
+// readers each collect file is split into parts before the job commits.
 //
 // Files in the job-results folder: "CollectTot.zyf" / "CollectInc.zyf" (the collect file),
 // "DCTot.zyf" / "DCInc.zyf" (the DirChange), and the job state (JobState.h), which is written last:
@@ -24,6 +26,8 @@ struct SScanJobOptions {
     bool incremental = true;
     bool includeFiles = true;  // track files in the DirChange, not only folders
     bool showProgress = false;  // a progress line on standard error when it is a terminal
+    unsigned threads = 1;  // scanner threads walking each root
+    int readers = 1;       // each collect file is split into parts for this many data readers
     // Makes the job's DirChange; tests give one of their own (a plain CDirChange when empty).
     std::function<std::shared_ptr<CDirChange>()> newDirChange;
 };
@@ -33,6 +37,9 @@ struct SScanJobSummary {
     bool full = true;
     std::string fallbackReason;  // why an incremental job ran as a full one
     uint64_t seen = 0, collected = 0, deleted = 0, bytes = 0, scanErrors = 0;
+    // What became of each collect file when split for several readers: "CollectInc1.zyf: split
+    // into 4 parts", "...: not split, the collect file stays whole: <why>".
+    std::vector<std::string> splits;
     double seconds = 0;
 };
 
