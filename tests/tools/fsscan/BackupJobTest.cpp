@@ -160,7 +160,7 @@ TEST(FsScanBackup, SplitPartsKilledAndRestartedEndWithAnExactMirror) {
     ExpectMirrored(tree, dest);
 
     ASSERT_EQ(testsupport::Shell(Gentree("touch '" + tree + "' --percent 30 --seed 10")), 0);
-    ASSERT_EQ(testsupport::Shell("cd '" + tree + "' && rm -rf d1 && mv d2 'd2 moved'"), 0);
+    ASSERT_EQ(testsupport::Shell("cd '" + tree + "' && rm -rf d1 && mv d0 'd0 moved'"), 0);
     RunResult inc = Fsscan({"scan", "--results", results, "--content", tree, "--threads", "2", "--readers", "4"});
     ASSERT_EQ(inc.exitCode, 0) << inc.err;
     kills += KillUntilDone(results, dest, rng, "4");
