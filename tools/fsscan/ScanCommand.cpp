@@ -18,12 +18,18 @@ void PrintScanHelp(FILE* out) {
     std::fprintf(out,
                  "usage: fsscan scan --content PATH [--content PATH ...] --results DIR\n"
                  "                   [--job ID] [--level full|incremental] [--folders-only]\n"
+                 "                   [--dirchange tree|flat|segments]\n"
                  "                   [--threads N] [--readers N]\n"
                  "\n"
                  "Scans the content and writes the job's collect file, deleted items and DirChange\n"
                  "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
                  "or changed since the previous scan of DIR; without a previous scan it runs full.\n"
                  "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
+                 "  --dirchange KIND how the DirChange is kept: tree (all items in memory), flat\n"
+                 "                   (flat DirChange files; folders in memory) or segments (the tree\n"
+                 "                   file; folders in memory). Default: the setting DirChangeKind,\n"
+                 "                   else the kind of the previous job, else tree. A job whose\n"
+                 "                   previous job kept a file it cannot read runs full.\n"
                  "  --threads N      walk with N scanner threads (default: the cores, at most 8)\n"
                  "  --readers N      split each collect file into parts for N backup streams\n"
                  "                   (default 1: no split)\n"
@@ -45,7 +51,7 @@ constexpr unsigned kMostThreads = 64, kMostReaders = 1000;
 
 int RunScanCommand(int argc, char** argv) {
     CCommandLine cl;
-    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level", "--threads", "--readers"}, {"--folders-only", "--help", "-h"})) {
+    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level", "--dirchange", "--threads", "--readers"}, {"--folders-only", "--help", "-h"})) {
         std::fprintf(stderr, "fsscan scan: %s\n", cl.Error().c_str());
         PrintScanHelp(stderr);
         return 2;
@@ -74,6 +80,15 @@ int RunScanCommand(int argc, char** argv) {
     options.readers = static_cast<int>(readers);
     options.showProgress = true;
     options.includeFiles = !cl.Has("--folders-only");
+    if (cl.Has("--dirchange")) {
+        EDirChangeKind kind;
+        CKoError e = EDirChangeKind::Parse(cl.Get("--dirchange"), kind);
+        if (e.IsError()) {
+            std::fprintf(stderr, "fsscan scan: --dirchange is tree, flat or segments\n");
+            return 2;
+        }
+        options.dirChangeKind = kind;
+    }
     if (cl.Has("--job")) {
         const std::string text = cl.Get("--job");
         errno = 0;
@@ -89,8 +104,14 @@ int RunScanCommand(int argc, char** argv) {
     CScanJob job(options);
     CKoError e = job.Run();
     const SScanJobSummary& s = job.Summary();
+    if (!s.dirChangeNote.empty()) std::fprintf(stderr, "fsscan: DirChangeKind: %s\n", s.dirChangeNote.c_str());
     if (!s.fallbackReason.empty() && options.incremental)
         std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
+    if (!s.dirChangeSkipped.empty())
+        std::fprintf(stderr,
+                     "fsscan: the previous DirChange is used without the lines it could not use (their items count as "
+                     "new; deletions among them are not listed): %s\n",
+                     s.dirChangeSkipped.c_str());
     if (e.IsError()) {
         std::fprintf(stderr, "fsscan: scan failed: %s\n", e.AsString().c_str());
         std::fprintf(stderr, "fsscan: the job-results folder keeps the previous job's state\n");

@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "scan/collect/CollectFilesInfo.h"
+#include "scan/dirchange/DirChangeKind.h"
 #include "scan/job/JobState.h"
 #include "scan/job/ScanJob.h"
 #include "scan/job/WalkOrderSort.h"
@@ -124,7 +126,8 @@ struct SOutcome {
     SScanJobSummary summary;
 };
 
-SOutcome RunScan(const std::string& root, const std::string& results, bool incremental, unsigned threads, int readers) {
+SOutcome RunScan(const std::string& root, const std::string& results, bool incremental, unsigned threads, int readers,
+                 std::optional<EDirChangeKind> kind = std::nullopt) {
     SOutcome out;
     SScanJobOptions options;
     options.contents = {root};
@@ -132,6 +135,7 @@ SOutcome RunScan(const std::string& root, const std::string& results, bool incre
     options.incremental = incremental;
     options.threads = threads;
     options.readers = readers;
+    options.dirChangeKind = kind;
     CScanJob job(options);
     CKoError e = job.Run();
     EXPECT_TRUE(e.IsSuccess()) << e.AsString();
@@ -216,8 +220,12 @@ TEST(FsScanThreads, FullJobOfSeveralThreadsIsInWalkOrder) {
     CRandomTree tree(root, 5);
     tree.Create(30, 200);
     RunScan(root, dir / "one", false, 1, 1);
-    RunScan(root, dir / "four", false, 4, 1);
+    EXPECT_EQ(RunScan(root, dir / "four", false, 4, 1).summary.threads, 4u);
     EXPECT_EQ(ReadFile(dir / "four/CollectTot1.zyf"), ReadFile(dir / "one/CollectTot1.zyf"));
+    // The flat DirChange takes a folder's files as one block: its jobs walk with one thread.
+    const SOutcome flat = RunScan(root, dir / "flat", false, 4, 1, EDirChangeKind::DIRCHANGE_KIND_FLAT);
+    EXPECT_EQ(flat.summary.threads, 1u);
+    EXPECT_EQ(ReadFile(dir / "flat/CollectTot1.zyf"), ReadFile(dir / "one/CollectTot1.zyf"));
 }
 
 TEST(WalkOrderSort, KeysSortInWalkOrderAndDecodeBack) {

@@ -5,19 +5,21 @@
 // readers each collect file is split into parts before the job commits.
 //
 // Files in the job-results folder: "CollectTot.zyf" / "CollectInc.zyf" (the collect file),
-// "DCTot.zyf" / "DCInc.zyf" (the DirChange), and the job state (JobState.h), which is written last:
+// "DCTot.zyf" / "DCInc.zyf" (the DirChange: a tree or a flat DirChange file, by the kind the job
+// keeps, which the job state records), and the job state (JobState.h), which is written last:
 // a job that fails or is killed leaves the previous job's state in force.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/KoError.h"
-
-class CDirChange;
+#include "scan/dirchange/DirChangeKind.h"
+#include "scan/job/JobDirChange.h"
 
 struct SScanJobOptions {
     std::vector<std::string> contents;
@@ -28,18 +30,24 @@ struct SScanJobOptions {
     bool showProgress = false;  // a progress line on standard error when it is a terminal
     unsigned threads = 1;  // scanner threads walking each root
     int readers = 1;       // each collect file is split into parts for this many data readers
-    // Makes the job's DirChange; tests give one of their own (a plain CDirChange when empty).
-    std::function<std::shared_ptr<CDirChange>()> newDirChange;
+    // The DirChange kind the job keeps; when not given, as CJobDirChange::Choose says.
+    std::optional<EDirChangeKind> dirChangeKind;
+    // Makes the job's DirChange; tests give one of their own (CDirChangeRecorder::Create when empty).
+    CJobDirChange::Factory newDirChange;
 };
 
 struct SScanJobSummary {
     long long jobId = 0;
     bool full = true;
     std::string fallbackReason;  // why an incremental job ran as a full one
+    EDirChangeKind dirChangeKind;  // the kind the job kept
+    std::string dirChangeSkipped;  // what the job left out of the previous DirChange (empty: nothing)
+    std::string dirChangeNote;     // a kind setting that could not be used
     uint64_t seen = 0, collected = 0, deleted = 0, bytes = 0, scanErrors = 0;
     // What became of each collect file when split for several readers: "CollectInc1.zyf: split
     // into 4 parts", "...: not split, the collect file stays whole: <why>".
     std::vector<std::string> splits;
+    unsigned threads = 1;  // scanner threads that walked (one for the kinds that need walk order)
     double seconds = 0;
 };
 
