@@ -92,6 +92,12 @@ CKoError CFlatCollectFilesSplitter::SplitAll(const std::vector<std::string>& col
         results.push_back(std::move(result));
     }
     e = SaveAndComplete(split);
-    if (e.IsError()) return e.Push(ZY_HERE);
+    if (e.IsError()) {
+        // The parts stand but the description on disk still names their collect files alone, which
+        // now hold only the first parts: finish now as the next attempt would, while we can.
+        ZYLOG(-1, "Collect-files description not saved after the splits, finishing them again: %s", e.AsString().c_str());
+        CKoError r = Recover();
+        if (r.IsError()) return e.Push(ZY_HERE, "Splits left for the next attempt to finish");
+    }
     return CKoError::Success();
 }

@@ -41,6 +41,7 @@
 #include "scan/collect/CollectFileReader.h"
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/CollectInfoManager.h"
+#include "scan/collect/FlatCollectFilesSplitter.h"
 #include "scan/fsservices/ATimePreserver.h"
 #include "scan/jobstate/JobFiles.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
@@ -115,7 +116,7 @@ private:
     CKoError Refuse(const std::string& collect, long long offset, const std::string& text, const char* why);
     CKoError RecordUnreadable(const std::string& path, const std::string& reason);
     CKoError FinalPass();
-    CKoError FinalPassOf(const std::string& collect, CMirror::CCursor& cursor);
+    CKoError FinalPassOf(const std::vector<std::string>& collects, CMirror::CCursor& cursor);
     CKoError CloseFolder(SOpenFolder& folder, CMirror::CCursor& cursor);
     bool IsBelowUnreadable(const std::string& path) const;
     CKoError RaiseScanErrors();
@@ -526,60 +527,65 @@ CKoError CBackupRun::CloseFolder(SOpenFolder& folder, CMirror::CCursor& cursor) 
 // Read again from the collect files so that it also happens after a restart. Collect files list
 // a walk in order (a folder before what it holds, names in order), so a folder is complete when
 // a line that does not lie below it comes; a file not in that order is not swept, and items of it
-// that come out of order are copied again, in case a sweep removed them.
-CKoError CBackupRun::FinalPassOf(const std::string& collect, CMirror::CCursor& cursor) {
-    CCollectFileReader reader(collect);
-    reader.SetHasStartCharacters(false);
-    CKoError e = reader.OpenCollectFile();
-    if (e.IsError()) return e.Push(ZY_HERE);
+// that come out of order are copied again, in case a sweep removed them. The parts of a split
+// collect file are read as the one file they were.
+CKoError CBackupRun::FinalPassOf(const std::vector<std::string>& collects, CMirror::CCursor& cursor) {
     std::string name, previous;
     SCollectLine line;
     std::vector<SOpenFolder> open;
-    bool sweeping = m_state.lastScan.full, recopy = false, insideLongLine = false;
-    for (;;) {
-        e = reader.GetNextLine(name);
-        if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) break;
-        if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", collect.c_str());
-        const std::string& original = reader.GetCurrentOriginalLine();
-        const bool wholeLine = !original.empty() && original.back() == '\n';
-        const bool skip = insideLongLine || !wholeLine;
-        insideLongLine = !wholeLine;
-        if (skip || !ParseCollectLine(name, line) || m_scope.Refusal(line)) continue;  // refused by the readers
-        const std::string& path = line.path;
-        if (line.kind != ECollectLineKind::Item) {
-            SCollectLine parent{ECollectLineKind::Item, true, std::string()};
-            std::string leaf;
-            if (FXPath::SplitParentPath(path, parent.path, leaf).IsSuccess() && !m_scope.Refusal(parent))
-                e = m_mirror.ApplyFolderAttributes(cursor, parent.path);
-            if (e.IsError()) return e.Push(ZY_HERE);
-            continue;
-        }
-        if (sweeping && !previous.empty() && FXSafePath::CompareComponents(previous, path) >= 0) {
-            ZYLOG(1, "Collect file not in walk order: not swept, CollectFile=[%s], Path=[%s]", collect.c_str(), path.c_str());
-            sweeping = false;
-            recopy = true;
-            for (SOpenFolder& f : open) f.sweep = false;
-        }
-        previous = path;
-        if (recopy) {
-            e = Apply(line, cursor);
-            if (e.IsError()) return e.Push(ZY_HERE);
-        }
-        while (!open.empty() && (open.back().path == path || !FXSafePath::IsAtOrBelow(open.back().path, path))) {
-            e = CloseFolder(open.back(), cursor);
-            if (e.IsError()) return e.Push(ZY_HERE);
-            open.pop_back();
-        }
-        if (!open.empty()) {
-            // The name below the innermost open folder that leads to this item.
-            std::string_view below = FXSafePath::RelativeTo(open.back().path, path);
-            open.back().names.emplace(below.substr(0, below.find('/')));
-        }
-        if (line.folder && m_scope.RootOf(path)) {
-            open.push_back(SOpenFolder{path, sweeping && !IsBelowUnreadable(path), {}});
-        } else if (line.folder) {
-            e = m_mirror.ApplyFolderAttributes(cursor, path);
-            if (e.IsError()) return e.Push(ZY_HERE);
+    bool sweeping = m_state.lastScan.full, recopy = false;
+    CKoError e;
+    for (const std::string& collect : collects) {
+        CCollectFileReader reader(collect);
+        reader.SetHasStartCharacters(false);
+        e = reader.OpenCollectFile();
+        if (e.IsError()) return e.Push(ZY_HERE);
+        bool insideLongLine = false;
+        for (;;) {
+            e = reader.GetNextLine(name);
+            if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_NO_MORE_ITEMS)) break;
+            if (e.IsError()) return e.Push(ZY_HERE, "Cannot read collect file, FileName=[%s]", collect.c_str());
+            const std::string& original = reader.GetCurrentOriginalLine();
+            const bool wholeLine = !original.empty() && original.back() == '\n';
+            const bool skip = insideLongLine || !wholeLine;
+            insideLongLine = !wholeLine;
+            if (skip || !ParseCollectLine(name, line) || m_scope.Refusal(line)) continue;  // refused by the readers
+            const std::string& path = line.path;
+            if (line.kind != ECollectLineKind::Item) {
+                SCollectLine parent{ECollectLineKind::Item, true, std::string()};
+                std::string leaf;
+                if (FXPath::SplitParentPath(path, parent.path, leaf).IsSuccess() && !m_scope.Refusal(parent))
+                    e = m_mirror.ApplyFolderAttributes(cursor, parent.path);
+                if (e.IsError()) return e.Push(ZY_HERE);
+                continue;
+            }
+            if (sweeping && !previous.empty() && FXSafePath::CompareComponents(previous, path) >= 0) {
+                ZYLOG(1, "Collect file not in walk order: not swept, CollectFile=[%s], Path=[%s]", collect.c_str(), path.c_str());
+                sweeping = false;
+                recopy = true;
+                for (SOpenFolder& f : open) f.sweep = false;
+            }
+            previous = path;
+            if (recopy) {
+                e = Apply(line, cursor);
+                if (e.IsError()) return e.Push(ZY_HERE);
+            }
+            while (!open.empty() && (open.back().path == path || !FXSafePath::IsAtOrBelow(open.back().path, path))) {
+                e = CloseFolder(open.back(), cursor);
+                if (e.IsError()) return e.Push(ZY_HERE);
+                open.pop_back();
+            }
+            if (!open.empty()) {
+                // The name below the innermost open folder that leads to this item.
+                std::string_view below = FXSafePath::RelativeTo(open.back().path, path);
+                open.back().names.emplace(below.substr(0, below.find('/')));
+            }
+            if (line.folder && m_scope.RootOf(path)) {
+                open.push_back(SOpenFolder{path, sweeping && !IsBelowUnreadable(path), {}});
+            } else if (line.folder) {
+                e = m_mirror.ApplyFolderAttributes(cursor, path);
+                if (e.IsError()) return e.Push(ZY_HERE);
+            }
         }
     }
     while (!open.empty()) {
@@ -594,9 +600,20 @@ CKoError CBackupRun::FinalPass() {
     CMirror::CCursor cursor;
     std::unique_ptr<CItemMetadataRecorder> recorder = NewRecorder();  // items copied again
     cursor.SetObserver(recorder.get());
-    for (const std::string& path : m_collects) {
-        CKoError e = FinalPassOf(path, cursor);
-        if (e.IsError()) return e.Push(ZY_HERE);
+    // The description lists the parts of a collect file together, the file itself first.
+    std::vector<std::string> group;
+    for (size_t i = 0; i <= m_collects.size(); ++i) {
+        if (i < m_collects.size() && !group.empty() &&
+            m_collects[i] == CFlatCollectFilesSplitter::PartName(group.front(), static_cast<int>(group.size()))) {
+            group.push_back(m_collects[i]);
+            continue;
+        }
+        if (!group.empty()) {
+            CKoError e = FinalPassOf(group, cursor);
+            if (e.IsError()) return e.Push(ZY_HERE);
+        }
+        group.clear();
+        if (i < m_collects.size()) group.push_back(m_collects[i]);
     }
     CKoError e = recorder->Close();
     if (e.IsError()) return e.Push(ZY_HERE);

@@ -18,6 +18,8 @@
 #include "scan/jobstate/JobCleanupCallback.h"
 #include "scan/job/OutputFile.h"
 #include "scan/job/Progress.h"
+#include "scan/job/ScanCollectSplit.h"
+#include "scan/job/WalkOrderSort.h"
 #include "agent/FileSystemScanner.h"
 #include "core/Env.h"
 #include "core/File.h"
@@ -120,6 +122,7 @@ struct CScanJob::Impl : IScanItemCallback {
         std::string name;     // "CollectTot1.zyf", ...
         std::string tempPath;
         CBasicCollectFile writer;
+        std::vector<CScanCollectSplit::SPart> parts;  // what the backup reads: the file, or its parts
     };
     std::vector<RootOutput> outputs;
     RootOutput* current = nullptr;  // the root being walked
@@ -129,9 +132,10 @@ struct CScanJob::Impl : IScanItemCallback {
     std::unique_ptr<CDirChangeRecorder> dc;
     std::shared_ptr<CDirChangePresence> presence;
     CStartCharacterCollectLineFormatter formatter;
-    CFileSystemScanner scanner;
+    std::unique_ptr<CFileSystemScanner> scanner;  // made by Walk
     CProgress progress;
-    std::string escaped;
+    // The scanner threads share the DirChange, the writers and the counts: one item at a time.
+    std::mutex itemMutex;
 
     Impl(SScanJobOptions o, SScanJobSummary& s)
         : options(std::move(o)), summary(s),
@@ -150,6 +154,7 @@ struct CScanJob::Impl : IScanItemCallback {
     CKoError LoadPreviousDirChange(EDirChangeKind kind);
     CKoError LoadCollectAgain();
     CKoError WriteDeletedItems();
+    CKoError SplitCollectFiles();
     CKoError WriteCollectInfo();
     uint64_t Collected() const {
         uint64_t n = 0;
@@ -390,9 +395,12 @@ CKoError CScanJob::Impl::LoadPreviousDirChange(EDirChangeKind kind) {
 
 CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
     (void)descend;
+    // Each walker escapes its own items; the rest is shared.
+    thread_local std::string escaped;
+    CKoError escapeError = EscapePath(item->GetPath(), escaped);
+    std::lock_guard<std::mutex> lock(itemMutex);
     if (failure.IsError()) return failure;
     ++summary.seen;
-    CKoError escapeError = EscapePath(item->GetPath(), escaped);
     if (escapeError.IsError()) return escapeError.Push(ZY_HERE);
     const SItemStat& st = item->Stat();
 
@@ -442,6 +450,7 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
 }
 
 void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error) {
+    std::lock_guard<std::mutex> lock(itemMutex);
     ++summary.scanErrors;
     std::fprintf(stderr, "%sfsscan: cannot scan %s: %s\n", ::isatty(STDERR_FILENO) ? "\n" : "", path.c_str(),
                  error.GetMessage().c_str());
@@ -460,7 +469,16 @@ void CScanJob::Impl::OnScanError(const std::string& path, const CKoError& error)
 
 CKoError CScanJob::Impl::Walk() {
     startMicros = FXEnv::Current()->NowMicros() - kStartTimeMarginMicros;
-    g_runningScanner.store(&scanner);
+    // The flat and segment kinds take the items in walk order, a folder's files as one block:
+    // only the tree kind takes them from walkers that interleave folders.
+    unsigned threads = std::max(1u, options.threads);
+    if (threads > 1 && summary.dirChangeKind != EDirChangeKind::DIRCHANGE_KIND_TREE) {
+        ZYLOG(1, "One scanner thread: the %s DirChange takes the items in walk order", summary.dirChangeKind.AsString());
+        threads = 1;
+    }
+    summary.threads = threads;
+    scanner = std::make_unique<CFileSystemScanner>(CFileSystemScanner::Options{false, threads});
+    g_runningScanner.store(scanner.get());
     struct sigaction sa{}, oldInt{}, oldTerm{};
     sa.sa_handler = OnInterrupt;
     sigaction(SIGINT, &sa, &oldInt);
@@ -475,7 +493,7 @@ CKoError CScanJob::Impl::Walk() {
             CKoError open = backupChangeTimes.OpenSourceVolumeCTimeDB(o.root);
             if (open.IsError()) ZYLOG(1, "Every changed file is collected, error=%s", open.AsString().c_str());
         }
-        e = scanner.Scan(o.root, *this);
+        e = scanner->Scan(o.root, *this);
         if (backupChangeTimes.IsSourceDBOpen()) backupChangeTimes.CloseSourceVolumeCTimeDB(o.root).IgnoreError();
         if (e.IsSuccess()) e = failure;
         if (e.IsError()) break;
@@ -541,6 +559,28 @@ CKoError CScanJob::Impl::WriteDeletedItems() {
     return CKoError::Success();
 }
 
+// Each collect file, now whole, into parts for the readers. A split that fails leaves its collect
+// file whole (said in the summary); one that cannot even be rolled back fails the job, which has
+// not committed: the next run starts again from the previous job.
+CKoError CScanJob::Impl::SplitCollectFiles() {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        RootOutput& o = outputs[i];
+        // A full job's backup clears from the mirror what the job did not collect, folder by
+        // folder as its collect file lists them in walk order: several walkers interleave folders.
+        if (full && summary.threads > 1) {
+            CKoError e = CWalkOrderSort::SortFile(o.tempPath, o.tempPath);
+            if (e.IsError()) return e.Push(ZY_HERE);
+        }
+        CScanCollectSplit::SResult result;
+        CKoError e = CScanCollectSplit::Split(o.name, o.tempPath, static_cast<int>(i + 1), options.readers,
+                                              [this](const std::string& name) { return TempPath(name); }, result);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        o.parts = std::move(result.parts);
+        if (options.readers > 1) summary.splits.push_back(o.name + ": " + result.report);
+    }
+    return CKoError::Success();
+}
+
 // The collect-files description, grouped by the volume (mount point) each root lies on.
 CKoError CScanJob::Impl::WriteCollectInfo() {
     std::vector<ZyMntEnt> mounts;
@@ -553,9 +593,11 @@ CKoError CScanJob::Impl::WriteCollectInfo() {
         for (const ZyMntEnt& m : mounts)
             if (FXPath::IsAncestorOf(m.mountPoint, o.root, true) && m.mountPoint.size() >= volume.size())
                 volume = m.mountPoint;
-        FileScan::Collect collect{FXPath::Join(jobFolder, o.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
-        e = info->AddDiskCollect(volume, collect);
-        if (e.IsError()) return e.Push(ZY_HERE);
+        for (const CScanCollectSplit::SPart& part : o.parts) {
+            FileScan::Collect collect{FXPath::Join(jobFolder, part.name), FileScan::COLLECT_FILE_TYPE_REGULAR};
+            e = info->AddDiskCollect(volume, collect);
+            if (e.IsError()) return e.Push(ZY_HERE);
+        }
     }
     e = info->SaveToFile(collectInfoPath);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect-files description");
@@ -574,6 +616,8 @@ CKoError CScanJob::Impl::Finish() {
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the collect file, FileName=[%s]", o.tempPath.c_str());
     }
     e = WriteDeletedItems();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    e = SplitCollectFiles();
     if (e.IsError()) return e.Push(ZY_HERE);
     e = WriteCollectInfo();
     if (e.IsError()) return e.Push(ZY_HERE);
@@ -599,16 +643,19 @@ CKoError CScanJob::Impl::Finish() {
         if (!covered) record.formerRoots.push_back(former);
     }
     for (const RootOutput& o : outputs) {
-        FXFileStat st;
-        e = FXEnv::Current()->Stat(o.tempPath, st);
-        if (e.IsError()) return e.Push(ZY_HERE);
-        record.collectSizes.push_back(st.size);
-        record.collectFiles.push_back(o.name);
+        for (const CScanCollectSplit::SPart& part : o.parts) {
+            FXFileStat st;
+            e = FXEnv::Current()->Stat(part.path, st);
+            if (e.IsError()) return e.Push(ZY_HERE);
+            record.collectSizes.push_back(st.size);
+            record.collectFiles.push_back(part.name);
+        }
     }
     e = HashFile(dirChangePath, record.dirChangeSize, record.dirChangeHash);
     if (e.IsError()) return e.Push(ZY_HERE);
     e = FXSyncFile(dirChangePath);
-    for (size_t i = 0; e.IsSuccess() && i < outputs.size(); ++i) e = FXSyncFile(outputs[i].tempPath);
+    for (size_t i = 0; e.IsSuccess() && i < outputs.size(); ++i)
+        for (size_t k = 0; e.IsSuccess() && k < outputs[i].parts.size(); ++k) e = FXSyncFile(outputs[i].parts[k].path);
     if (e.IsSuccess()) e = FXSyncFile(collectInfoPath);
     if (e.IsSuccess()) e = FXEnv::Current()->SyncDir(jobFolder);
     if (e.IsSuccess()) e = FXEnv::Current()->SyncDir(options.resultsDir);

@@ -1,8 +1,10 @@
 // "fsscan scan": the options, the job, the summary line.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "CommandLine.h"
 #include "Commands.h"
@@ -17,6 +19,7 @@ void PrintScanHelp(FILE* out) {
                  "usage: fsscan scan --content PATH [--content PATH ...] --results DIR\n"
                  "                   [--job ID] [--level full|incremental] [--folders-only]\n"
                  "                   [--dirchange tree|flat|segments]\n"
+                 "                   [--threads N] [--readers N]\n"
                  "\n"
                  "Scans the content and writes the job's collect file, deleted items and DirChange\n"
                  "into the job-results folder DIR (in DIR/J<ID>). An incremental job collects what is\n"
@@ -29,14 +32,28 @@ void PrintScanHelp(FILE* out) {
                  "                   file; folders in memory). Default: the setting DirChangeKind,\n"
                  "                   else the kind of the previous job, else tree. A job whose\n"
                  "                   previous job kept a file it cannot read runs full.\n"
+                 "  --threads N      walk with N scanner threads (default: the cores, at most 8)\n"
+                 "  --readers N      split each collect file into parts for N backup streams\n"
+                 "                   (default 1: no split)\n"
                  "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n");
 }
+
+// A whole number from 1 to `most`.
+bool ParseCount(const std::string& text, unsigned most, unsigned& out) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
+    if (v == 0 || v > most) return false;
+    out = static_cast<unsigned>(v);
+    return true;
+}
+
+constexpr unsigned kMostThreads = 64, kMostReaders = 1000;
 
 }  // namespace
 
 int RunScanCommand(int argc, char** argv) {
     CCommandLine cl;
-    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level", "--dirchange"}, {"--folders-only", "--help", "-h"})) {
+    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level", "--dirchange", "--threads", "--readers"}, {"--folders-only", "--help", "-h"})) {
         std::fprintf(stderr, "fsscan scan: %s\n", cl.Error().c_str());
         PrintScanHelp(stderr);
         return 2;
@@ -54,6 +71,15 @@ int RunScanCommand(int argc, char** argv) {
         return 2;
     }
     options.incremental = level == "incremental";
+    options.threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    unsigned readers = 1;
+    if ((cl.Has("--threads") && !ParseCount(cl.Get("--threads"), kMostThreads, options.threads)) ||
+        (cl.Has("--readers") && !ParseCount(cl.Get("--readers"), kMostReaders, readers))) {
+        std::fprintf(stderr, "fsscan scan: --threads takes a number from 1 to %u, --readers from 1 to %u\n", kMostThreads,
+                     kMostReaders);
+        return 2;
+    }
+    options.readers = static_cast<int>(readers);
     options.showProgress = true;
     options.includeFiles = !cl.Has("--folders-only");
     if (cl.Has("--dirchange")) {
@@ -94,6 +120,7 @@ int RunScanCommand(int argc, char** argv) {
         std::fprintf(stderr, "fsscan: the job-results folder keeps the previous successful job as the baseline\n");
         return 2;
     }
+    for (const std::string& split : s.splits) std::printf("%s\n", split.c_str());
     double rate = s.seconds > 0 ? static_cast<double>(s.seen) / s.seconds : 0.0;
     std::printf("job %lld (%s): %s items seen, %s collected, %s deleted, %s bytes, %.2f s, %s items/s%s\n", s.jobId,
                 s.full ? "full" : "incremental", Thousands(s.seen).c_str(), Thousands(s.collected).c_str(),

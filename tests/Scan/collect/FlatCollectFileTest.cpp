@@ -8,6 +8,7 @@
 
 #include "agent/RecordingEventMessenger.h"
 #include "scan/collect/FlatCollectFile.h"
+#include "scan/Unix/CollectFileEncode.h"
 #include "scan/collect/FlatCollectFileWithAncestors.h"
 #include "scan/collect/FlatCollectLine.h"
 #include "scan/collect/UnixFlatCollectFile.h"
@@ -150,7 +151,9 @@ TEST(FlatCollectFile, ClosedFilesAndFailedWritesAreErrorsWithEvents) {
     EXPECT_EQ(events.Events().back().arguments, std::vector<std::string>{dir / "no/such/c.zyf"});
     EXPECT_TRUE(FXErrorUtil::IsWin32(missing.Open("r"), ZyWin32::ERROR_INVALID_PARAMETER));
 
-    // A full disk: the buffered lines fail at the latest when the file is closed.
+    // A full disk: the buffered lines fail at the latest when the file is closed. The escaping
+    // setting is read once per process through the seam: read it before the operations count.
+    escapeFileName("/a");
     testsupport::CCountingFaultEnv env;
     FXScopedEnv scopedEnv(&env);
     env.FailAt(2, false);  // the open is operation 1, the first write operation 2

@@ -115,9 +115,10 @@ TEST_F(FlatCollectFilesSplitterTest, AnyFailureOrCrashKeepsTheDescriptionExact) 
             std::vector<CFlatCollectFilesSplitter::SResult> results;
             CKoError e;
             {
+                std::shared_ptr<CCollectFilesInfo> description = Load();
                 env.FailAt(k, crash);
                 FXScopedEnv scoped(&env);
-                CFlatCollectFilesSplitter splitter(Load(), Description(), options);
+                CFlatCollectFilesSplitter splitter(description, Description(), options);
                 e = splitter.SplitAll(m_collects, results);
             }
             const bool failed = env.Failed();

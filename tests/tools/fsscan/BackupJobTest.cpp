@@ -112,7 +112,7 @@ RunResult Backup(const std::string& results, const std::string& dest, const char
 }
 
 // Starts backups and kills them at random moments until one gets to its end by itself.
-int KillUntilDone(const std::string& results, const std::string& dest, std::mt19937& rng) {
+int KillUntilDone(const std::string& results, const std::string& dest, std::mt19937& rng, const char* streams = "2") {
     int kills = 0;
     for (int round = 0; round < 60; ++round) {
         pid_t pid = ::fork();
@@ -121,7 +121,7 @@ int KillUntilDone(const std::string& results, const std::string& dest, std::mt19
             ::dup2(devnull, 1);
             ::dup2(devnull, 2);
             ::execl(FSSCAN_BINARY, FSSCAN_BINARY, "backup", "--results", results.c_str(), "--dest", dest.c_str(),
-                    "--streams", "2", "--checkpoint", "40", static_cast<char*>(nullptr));
+                    "--streams", streams, "--checkpoint", "40", static_cast<char*>(nullptr));
             _exit(127);
         }
         ::usleep(static_cast<useconds_t>(5000 + rng() % 150000));
@@ -167,6 +167,40 @@ TEST(FsScanBackup, KilledAtAnyMomentItEndsWithAnExactMirror) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ExpectMirrored(tree, dest);
     ExpectMetadataKept(tree, results);
+    EXPECT_GT(kills, 2) << "the backups ended before they could be killed: the test proves little";
+}
+
+// Collect files split for four readers, read by three streams, killed and restarted: the mirror
+// is exact, for a full job (which clears what it did not collect) and an incremental one.
+TEST(FsScanBackup, SplitPartsKilledAndRestartedEndWithAnExactMirror) {
+    ScopedTempDir dir;
+    std::string tree = dir / "tree", results = dir / "results", dest = dir / "dest";
+    ASSERT_EQ(testsupport::Shell(Gentree("create '" + tree + "' --folders 120 --files 1500 --seed 8 --weird")), 0);
+    // Left in the mirror by an earlier backup: the full job clears it.
+    ASSERT_EQ(testsupport::Shell("mkdir -p '" + dest + tree + "/stale' && touch '" + dest + tree + "/stale/x'"), 0);
+    std::mt19937 rng(9);
+    auto scan = [&](const char* level) {
+        RunResult r = Fsscan({"scan", "--results", results, "--content", tree, "--level", level, "--threads", "3",
+                              "--readers", "4"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("CollectTot1.zyf: split into"), std::string::npos) << r.out;
+    };
+    scan("full");
+    EXPECT_NE(ReadFile(fsscantest::JobFile(results, "CollectTot1_3.zyf")), "");
+    int kills = KillUntilDone(results, dest, rng, "3");
+    RunResult r = Backup(results, dest, "3");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("3 streams"), std::string::npos) << r.out;
+    ExpectMirrored(tree, dest);
+
+    ASSERT_EQ(testsupport::Shell(Gentree("touch '" + tree + "' --percent 30 --seed 10")), 0);
+    ASSERT_EQ(testsupport::Shell("cd '" + tree + "' && rm -rf d1 && mv d0 'd0 moved'"), 0);
+    RunResult inc = Fsscan({"scan", "--results", results, "--content", tree, "--threads", "2", "--readers", "4"});
+    ASSERT_EQ(inc.exitCode, 0) << inc.err;
+    kills += KillUntilDone(results, dest, rng, "4");
+    r = Backup(results, dest, "4");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ExpectMirrored(tree, dest);
     EXPECT_GT(kills, 2) << "the backups ended before they could be killed: the test proves little";
 }
 

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -23,6 +24,8 @@
 #include "scan/job/ScanJob.h"
 #include "core/FaultInjectionEnv.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
+#include "scan/collect/CollectFilesInfo.h"
+#include "support/Lines.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -91,6 +94,7 @@ protected:
         options.contents = {m_root};
         options.resultsDir = m_results;
         options.incremental = incremental;
+        options.readers = m_readers;
         options.dirChangeKind = m_kind;
         CScanJob job(options);
         CKoError e = job.Run();
@@ -113,7 +117,25 @@ protected:
         if (!state.hasLastScan) return "no scan";
         std::string out = "DirChange " + state.lastScan.dirChangeFile + ":\n" +
                           ReadFile(state.PathOf(m_results, state.lastScan.dirChangeFile));
-        for (const std::string& name : state.lastScan.collectFiles) out += name + ":\n" + ReadFile(state.PathOf(m_results, name));
+        if (m_readers == 1) {
+            for (const std::string& name : state.lastScan.collectFiles) out += name + ":\n" + ReadFile(state.PathOf(m_results, name));
+            return out;
+        }
+        // Split or whole, the same lines, each once; the description names the files that hold them.
+        std::vector<std::string> lines;
+        for (const std::string& name : state.lastScan.collectFiles)
+            for (std::string& line : testsupport::Lines(ReadFile(state.PathOf(m_results, name)))) lines.push_back(std::move(line));
+        std::sort(lines.begin(), lines.end());
+        out += "collect lines:\n";
+        for (const std::string& line : lines) out += line + "\n";
+        std::shared_ptr<CCollectFilesInfo> info;
+        std::vector<std::string> described;
+        if (CCollectFilesInfo::CreateCollectFileInfo(info).IsError() ||
+            info->LoadFromFile(state.PathOf(m_results, state.lastScan.collectInfoFile)).IsError())
+            return "description does not load";
+        info->GetAllCollects(described);
+        for (std::string& path : described) path = fs::path(path).filename();
+        if (described != state.lastScan.collectFiles) out += "the description names other files\n";
         return out;
     }
 
@@ -244,10 +266,21 @@ protected:
     ScopedTempDir m_dir;
     std::string m_root, m_results, m_dest, m_saved;
     bool m_lastScanWasFull = false;
+    int m_readers = 1;
     std::optional<EDirChangeKind> m_kind;  // the jobs' DirChange kind (the default when empty)
 };
 
 TEST_F(FaultSweep, FullScan) { SweepScan("full scan", false); }
+
+// A full scan that splits its collect file for three readers: whatever fails, a rerun gives the
+// same lines, and the description names exactly the files (whole or parts) that hold them.
+TEST_F(FaultSweep, SplitScan) {
+    m_readers = 3;
+    SweepScan("split scan", false);
+    CScanJobState state;
+    ASSERT_TRUE(state.Load(m_results).IsSuccess());
+    EXPECT_GT(state.lastScan.collectFiles.size(), 1u) << "never split: the sweep proves little";
+}
 
 TEST_F(FaultSweep, IncrementalScan) { SweepIncremental(); }
 

@@ -209,6 +209,15 @@ TEST(FsScan, UsageErrors) {
     EXPECT_EQ(Fsscan({"frobnicate"}).exitCode, 2);
     EXPECT_EQ(Fsscan({"scan", "--results", "/tmp/x"}).exitCode, 2);
     EXPECT_EQ(Fsscan({"scan", "--content", "/", "--results", "/tmp/x", "--level", "weekly"}).exitCode, 2);
+    for (const char* option : {"--threads", "--readers"})
+        for (const char* bad : {"0", "-1", "two", "", "99999999999999999999", "1001"}) {
+            RunResult r = Fsscan({"scan", "--content", "/", "--results", "/tmp/x", option, bad});
+            EXPECT_EQ(r.exitCode, 2) << option << " " << bad;
+            if (bad[0] != '-' && bad[0] != 0) {
+                EXPECT_NE(r.err.find("--threads takes a number from 1 to 64, --readers from 1 to 1000"), std::string::npos)
+                    << option << " " << bad << ": " << r.err;
+            }
+        }
     RunResult help = Fsscan({"scan", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--folders-only"), std::string::npos);

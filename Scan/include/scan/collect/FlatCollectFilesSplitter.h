@@ -43,8 +43,9 @@ public:
     // Finishes the splits an earlier attempt left of the collect files the description names.
     CKoError Recover();
     // Splits each of `collects` (files the description names). A collect file whose split fails
-    // stays whole and is reported in its result; only a failure that leaves the description or a
-    // split unfinished is returned (Recover then finishes the job).
+    // stays whole and is reported in its result. When the description cannot be saved after the
+    // splits, they are finished at once (Recover); only a failure that still leaves the
+    // description or a split unfinished is returned (the next attempt's Recover finishes it).
     CKoError SplitAll(const std::vector<std::string>& collects, std::vector<SResult>& results);
 
     // The name of part `number` of `collect`.

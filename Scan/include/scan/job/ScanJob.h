@@ -1,6 +1,8 @@
 // One scan job of a subclient: walks the content, decides item by item what the backup must read
 // (everything for a full job; new, moved-in and changed items for an incremental one), writes the
-// collect file, lists deleted items, and records the current DirChange for the next job.
+// collect file, lists deleted items, and records the current DirChange for the next job. With
+// several scanner threads the walkers share the DirChange and the collect writers; with several
+// readers each collect file is split into parts before the job commits.
 //
 // The job runs on the job cycle of its results folder (JobCycle.h): it compares against the last
 // job whose backup succeeded (or was committed), collects again what that backup could not read
@@ -28,6 +30,8 @@ struct SScanJobOptions {
     bool incremental = true;
     bool includeFiles = true;  // track files in the DirChange, not only folders
     bool showProgress = false;  // a progress line on standard error when it is a terminal
+    unsigned threads = 1;  // scanner threads walking each root
+    int readers = 1;       // each collect file is split into parts for this many data readers
     // The DirChange kind the job keeps; when not given, as CJobDirChange::Choose says.
     std::optional<EDirChangeKind> dirChangeKind;
     // Makes the job's DirChange; tests give one of their own (CDirChangeRecorder::Create when empty).
@@ -43,6 +47,10 @@ struct SScanJobSummary {
     std::string dirChangeSkipped;  // what the job left out of the previous DirChange (empty: nothing)
     std::string dirChangeNote;     // a kind setting that could not be used
     uint64_t seen = 0, collected = 0, deleted = 0, bytes = 0, scanErrors = 0;
+    // What became of each collect file when split for several readers: "CollectInc1.zyf: split
+    // into 4 parts", "...: not split, the collect file stays whole: <why>".
+    std::vector<std::string> splits;
+    unsigned threads = 1;  // scanner threads that walked (one for the kinds that need walk order)
     double seconds = 0;
 };
 
