@@ -77,6 +77,16 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
             return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Pending file outside the folder"), path);
         r.pending.emplace_back(from, to);
     }
+    std::vector<CKoXNodePtr> filters;
+    if ((e = scan->SelectNodes("Filter", filters)).IsError()) return Fail(e, path);
+    for (const auto& node : filters) {
+        std::string pattern, kind, syntax;
+        if ((e = node->GetAttributeAsString("Pattern", pattern)).IsError() ||
+            (e = node->GetAttributeAsString("Kind", kind)).IsError() ||
+            (e = node->GetAttributeAsString("Syntax", syntax)).IsError())
+            return Fail(e, path);
+        r.filters.push_back({decodeFileName(pattern.c_str()), kind == "exception", syntax == "quick"});
+    }
     hasLastScan = true;
     if ((e = Validate(*this)).IsError()) return Fail(e, path);
     e = FinishPending(resultsDir);
@@ -141,6 +151,13 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
             for (size_t i = 0; e.IsSuccess() && i < r.rescanPaths.size(); ++i) {
                 if ((e = scan->AppendNode("Rescan", node)).IsSuccess()) e = EscapePath(r.rescanPaths[i], escaped, true);
                 if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
+            }
+            for (size_t i = 0; e.IsSuccess() && i < r.filters.size(); ++i) {
+                const SScanFilterRecord& f = r.filters[i];
+                if ((e = scan->AppendNode("Filter", node)).IsSuccess()) e = EscapePath(f.pattern, escaped, true);
+                if (e.IsSuccess()) e = node->SetAttributeString("Pattern", escaped);
+                if (e.IsSuccess()) e = node->SetAttributeString("Kind", f.exception ? "exception" : "filter");
+                if (e.IsSuccess()) e = node->SetAttributeString("Syntax", f.quick ? "quick" : "subclient");
             }
         }
     }

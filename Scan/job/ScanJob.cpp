@@ -12,6 +12,7 @@
 #include "scan/job/JobState.h"
 #include "scan/job/OutputFile.h"
 #include "scan/job/Progress.h"
+#include "scan/job/ScanJobFilters.h"
 #include "agent/FileSystemScanner.h"
 #include "core/Env.h"
 #include "core/File.h"
@@ -112,6 +113,7 @@ struct CScanJob::Impl : IScanItemCallback {
     CStartCharacterCollectLineFormatter formatter;
     CFileSystemScanner scanner;
     CProgress progress;
+    CScanJobFilters filters;
     std::string escaped;
 
     Impl(SScanJobOptions o, SScanJobSummary& s)
@@ -195,6 +197,17 @@ CKoError CScanJob::Impl::Prepare() {
     };
     dc = newDirChange();
     dc->SetIncludeFiles(options.includeFiles);
+    e = filters.Prepare(options.filters);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    if (!full) {
+        // Without the previous job's filters nothing tells which items they left out.
+        CKoError fe = filters.SetPrevious(state.lastScan.filters);
+        if (fe.IsError()) {
+            summary.fallbackReason = fe.GetMessage();
+            full = true;
+        }
+        summary.filtersChanged = filters.Changed();
+    }
     if (!full) {
         e = LoadPreviousDirChange();
         // A DirChange that is gone or not what was recorded makes the job a full one; one that
@@ -300,21 +313,39 @@ CKoError CScanJob::Impl::LoadPreviousDirChange() {
 }
 
 CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
-    (void)descend;
     if (failure.IsError()) return failure;
     ++summary.seen;
+    const CScanJobFilters::SDecision verdict = filters.Decide(item->GetPath(), item->IsFolder());
+    if (!verdict.included) {
+        ++summary.filtered;
+        // Left out: not in the current DirChange, so what the previous job had here is listed as
+        // deleted. A folder walked for the exceptions below it stays in the DirChange as a folder,
+        // so that it is not listed as deleted with everything below it.
+        if (!item->IsFolder() || !verdict.descend) {
+            descend = false;
+            return CKoError::Success();
+        }
+    }
     CKoError escapeError = EscapePath(item->GetPath(), escaped);
     if (escapeError.IsError()) return escapeError.Push(ZY_HERE);
     const SItemStat& st = item->Stat();
+    if (verdict.newlyIncluded && !full) ++summary.newlyIncluded;
 
     if (item->IsFolder()) {
         CKoError e = dc->AddItem(escaped, Flags(Flags::CURRENTDIRCHANGE), std::string(), nullptr);
         if (e.IsError()) return e.Push(ZY_HERE);
+        if (!verdict.included) return CKoError::Success();
         // Folders are judged by their times like files: a changed mode, owner or ACL moves the
         // change time, and a folder put back where it was has a new one too.
-        const bool changed = !full && (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros);
+        const bool changed = !full && (verdict.newlyIncluded || MicrosOf(st.mtime) >= previousStartMicros ||
+                                       MicrosOf(st.ctime) >= previousStartMicros);
         presence->SetCollectAnyway(changed);
-        CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : changed ? "Changed folder" : "New folder", false);
+        CCollectFileFolderEntry entry(escaped, ZY_HERE,
+                                      full                     ? "Full"
+                                      : verdict.newlyIncluded ? "No longer filtered"
+                                      : changed               ? "Changed folder"
+                                                              : "New folder",
+                                      false);
         e = current->writer.AddEntry(entry, formatter);
         presence->SetCollectAnyway(false);
         if (e.IsError()) return e.Push(ZY_HERE);
@@ -322,7 +353,10 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
         bool collect = full;
         const char* reason = "Full";
         if (!collect) {
-            if (!dc->IsItemInPreviousJob(escaped, Flags::PD_FILE)) {
+            if (verdict.newlyIncluded) {
+                collect = true;
+                reason = "No longer filtered";
+            } else if (!dc->IsItemInPreviousJob(escaped, Flags::PD_FILE)) {
                 collect = true;
                 reason = "New";
             } else if (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros) {
@@ -490,6 +524,7 @@ CKoError CScanJob::Impl::Finish() {
     record.collectInfoFile = collectInfoName;
     record.rescanPaths = unreadable;
     record.contentRoots = roots;
+    record.filters = CScanJobFilters::Record(options.filters);
     for (const std::string& former : state.lastScan.contentRoots) {
         bool covered = false;
         for (const std::string& root : roots) covered = covered || FXSafePath::IsAtOrBelow(root, former);

@@ -6,3 +6,5 @@ int RunScanCommand(int argc, char** argv);
 int RunBackupCommand(int argc, char** argv);
 // "fsscan list --results DIR [-0]": prints the items of the last scan's collect files.
 int RunListCommand(int argc, char** argv);
+// "fsscan filters": the effective content, filters, exceptions and readers of a job.
+int RunFiltersCommand(int argc, char** argv);

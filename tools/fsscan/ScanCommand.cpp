@@ -6,6 +6,7 @@
 
 #include "CommandLine.h"
 #include "Commands.h"
+#include "JobSetupOptions.h"
 #include "scan/job/JobState.h"
 #include "scan/job/Progress.h"
 #include "scan/job/ScanJob.h"
@@ -14,21 +15,29 @@ namespace {
 
 void PrintScanHelp(FILE* out) {
     std::fprintf(out,
-                 "usage: fsscan scan --content PATH [--content PATH ...] --results DIR\n"
+                 "usage: fsscan scan (--content PATH [--content PATH ...] | --subclient FILE) --results DIR\n"
+                 "                   [--filter PATTERN ...] [--exception PATTERN ...] [--no-system-filters]\n"
                  "                   [--job ID] [--level full|incremental] [--folders-only]\n"
                  "\n"
                  "Scans the content and writes the job's collect file, deleted items and DirChange\n"
                  "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
                  "or changed since the previous scan of DIR; without a previous scan it runs full.\n"
+                 "When the filters changed since the previous scan, what they now leave out is listed\n"
+                 "as deleted and what they no longer leave out is collected.\n"
+                 "%s"
                  "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
-                 "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n");
+                 "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n",
+                 CJobSetupOptions::Usage());
 }
 
 }  // namespace
 
 int RunScanCommand(int argc, char** argv) {
     CCommandLine cl;
-    if (!cl.Parse(argc, argv, {"--content", "--results", "--job", "--level"}, {"--folders-only", "--help", "-h"})) {
+    std::vector<std::string> valued{"--results", "--job", "--level"}, flags{"--folders-only", "--help", "-h"};
+    valued.insert(valued.end(), CJobSetupOptions::Valued().begin(), CJobSetupOptions::Valued().end());
+    flags.insert(flags.end(), CJobSetupOptions::Flags().begin(), CJobSetupOptions::Flags().end());
+    if (!cl.Parse(argc, argv, valued, flags)) {
         std::fprintf(stderr, "fsscan scan: %s\n", cl.Error().c_str());
         PrintScanHelp(stderr);
         return 2;
@@ -38,11 +47,11 @@ int RunScanCommand(int argc, char** argv) {
         return 0;
     }
     SScanJobOptions options;
-    options.contents = cl.GetAll("--content");
     options.resultsDir = cl.Get("--results");
     std::string level = cl.Get("--level", "incremental");
-    if (options.contents.empty() || options.resultsDir.empty() || (level != "full" && level != "incremental")) {
-        std::fprintf(stderr, "fsscan scan: --content and --results are required; --level is full or incremental\n");
+    std::string why;
+    if (!CJobSetupOptions::Check(cl, why) || options.resultsDir.empty() || (level != "full" && level != "incremental")) {
+        std::fprintf(stderr, "fsscan scan: %s\n", why.empty() ? "--results is required; --level is full or incremental" : why.c_str());
         return 2;
     }
     options.incremental = level == "incremental";
@@ -60,8 +69,25 @@ int RunScanCommand(int argc, char** argv) {
         }
     }
 
+    CSubclientJobSetup setup;
+    CKoError e = CJobSetupOptions::Load(cl, options.resultsDir, level == "full", setup);
+    if (e.IsError()) {
+        std::fprintf(stderr, "fsscan: %s\n", e.AsString().c_str());
+        std::fprintf(stderr, "fsscan: no job was run; the job-results folder keeps the previous job's state\n");
+        return 2;
+    }
+    if (setup.Origin().fromLocalCopy)
+        std::fprintf(stderr, "fsscan: the server cannot be reached (%s); the job uses the local copy %s\n",
+                     setup.Origin().reason.c_str(), setup.Origin().localCopy.c_str());
+    for (const auto& [entry, reason] : setup.Filters().Skipped())
+        std::fprintf(stderr, "fsscan: the %s filter [%s] is left out: %s\n", entry.source.c_str(),
+                     CEffectiveFilters::Printable(entry.pattern).c_str(), reason.c_str());
+    options.contents = setup.Content();
+    options.filters = setup.Filters();
+    options.readers = setup.Readers().count > 0 ? setup.Readers().count : 1;
+
     CScanJob job(options);
-    CKoError e = job.Run();
+    e = job.Run();
     const SScanJobSummary& s = job.Summary();
     if (!s.fallbackReason.empty() && options.incremental)
         std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
@@ -76,5 +102,17 @@ int RunScanCommand(int argc, char** argv) {
                 Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(), s.seconds,
                 Thousands(static_cast<uint64_t>(rate)).c_str(),
                 s.scanErrors ? (", " + Thousands(s.scanErrors) + " scan errors").c_str() : "");
+    std::printf("filters: %s rules, %s items left out%s%s; %d data readers (%s)\n",
+                Thousands(options.filters.Entries().size()).c_str(), Thousands(s.filtered).c_str(),
+                s.filtersChanged ? ", the filters changed since the previous scan" : "",
+                s.newlyIncluded ? (", " + Thousands(s.newlyIncluded) + " items no longer left out").c_str() : "",
+                options.readers, setup.Readers().reason.c_str());
+    // The local copy of the subclient's content needs the job-results folder, which the first
+    // job makes.
+    if (setup.FromSubclient() && !setup.Origin().fromLocalCopy && !setup.Origin().reason.empty()) {
+        CSubclientJobSetup again;
+        if (CJobSetupOptions::Load(cl, options.resultsDir, level == "full", again).IsError())
+            std::fprintf(stderr, "fsscan: the local copy of the subclient's content was not written\n");
+    }
     return s.scanErrors ? 1 : 0;
 }

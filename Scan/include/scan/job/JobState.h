@@ -10,6 +10,16 @@
 
 #include "core/KoError.h"
 
+// A filter or exception a scan ran with (its source is not kept: only what it matched matters).
+struct SScanFilterRecord {
+    std::string pattern;
+    bool exception = false;
+    bool quick = false;  // a command-line pattern (tar and rsync style), else a subclient filter string
+    bool operator==(const SScanFilterRecord& o) const {
+        return pattern == o.pattern && exception == o.exception && quick == o.quick;
+    }
+};
+
 struct SScanRecord {
     long long jobId = 0;
     bool full = true;
@@ -31,6 +41,10 @@ struct SScanRecord {
     // Files of the scan still under the names it wrote them with (synced) and the names above
     // they take: the scan's renames after its commit, which Load finishes if they were cut short.
     std::vector<std::pair<std::string, std::string>> pending;
+    // The filters and exceptions the scan applied (a state written before filters existed has
+    // none, which is what such a scan applied): the next job collects what they left out and it
+    // does not.
+    std::vector<SScanFilterRecord> filters;
 };
 
 class CScanJobState {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/KoError.h"
+#include "scan/content/EffectiveFilters.h"
 
 class CDirChange;
 
@@ -24,6 +25,11 @@ struct SScanJobOptions {
     bool incremental = true;
     bool includeFiles = true;  // track files in the DirChange, not only folders
     bool showProgress = false;  // a progress line on standard error when it is a terminal
+    // What the walk leaves out: a filtered folder is not entered unless an exception takes back
+    // something below it. An item the previous job's filters left out and these do not is
+    // collected; one they leave out and the previous job's did not is listed as deleted.
+    CEffectiveFilters filters;
+    int readers = 1;  // data readers the backup of this job uses
     // Makes the job's DirChange; tests give one of their own (a plain CDirChange when empty).
     std::function<std::shared_ptr<CDirChange>()> newDirChange;
 };
@@ -33,6 +39,9 @@ struct SScanJobSummary {
     bool full = true;
     std::string fallbackReason;  // why an incremental job ran as a full one
     uint64_t seen = 0, collected = 0, deleted = 0, bytes = 0, scanErrors = 0;
+    uint64_t filtered = 0;        // items the filters left out (a folder left unwalked counts once)
+    uint64_t newlyIncluded = 0;   // items collected because the filters changed
+    bool filtersChanged = false;  // since the previous scan
     double seconds = 0;
 };
 
