@@ -1,5 +1,8 @@
 // "fsscan filters": what a job of the given options would take in and leave out, each filter and
 // exception with its source, and the number of data readers with the reason.
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +10,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "JobSetupOptions.h"
+#include "core/File.h"
 
 namespace {
 
@@ -18,7 +22,8 @@ void PrintFiltersHelp(FILE* out) {
                  "\n"
                  "Prints the content, the effective filters and exceptions (each with its source: user,\n"
                  "command line, or system:<source>) and the number of data readers with the reason.\n"
-                 "DIR is the job-results folder, where the subclient's local copy is kept.\n"
+                 "DIR is the job-results folder, where the subclient's local copy is kept (without it\n"
+                 "no copy is kept).\n"
                  "%s",
                  CJobSetupOptions::Usage());
 }
@@ -45,8 +50,19 @@ int RunFiltersCommand(int argc, char** argv) {
         std::fprintf(stderr, "fsscan filters: %s\n", why.empty() ? "--level is full or incremental" : why.c_str());
         return 2;
     }
+    // Without a job-results folder the server is asked and no local copy is kept: the copy goes
+    // to a scratch folder, removed at the end.
+    std::string results = cl.Get("--results"), scratch;
+    if (results.empty()) {
+        char name[] = "/tmp/fsscan-filters-XXXXXX";
+        if (::mkdtemp(name)) scratch = results = name;
+    }
     CSubclientJobSetup setup;
-    CKoError e = CJobSetupOptions::Load(cl, cl.Get("--results"), level == "full", setup);
+    CKoError e = CJobSetupOptions::Load(cl, results, level == "full", setup);
+    if (!scratch.empty()) {
+        FXFile::DeleteMatchingFiles(scratch, "*").IgnoreError();
+        ::rmdir(scratch.c_str());
+    }
     if (e.IsError()) {
         std::fprintf(stderr, "fsscan: %s\n", e.AsString().c_str());
         return 2;
