@@ -11,20 +11,18 @@ std::vector<SScanFilterRecord> CScanJobFilters::Record(const CEffectiveFilters& 
 }
 
 CKoError CScanJobFilters::Prepare(const CEffectiveFilters& current) {
-    m_current.reset();
-    m_previous.reset();
-    m_changed = false;
+    *this = CScanJobFilters();
     m_record = Record(current);
     if (current.Entries().empty()) return CKoError::Success();
-    std::shared_ptr<const CFilterMatcher> matcher;
-    CKoError e = current.Compile(matcher);
+    CKoError e = current.Compile(m_currentMatcher);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot compile the job's filters");
-    m_current = std::make_unique<CFilterWalk>(std::move(matcher));
+    m_current = std::make_unique<CFilterWalk>(m_currentMatcher);
     return CKoError::Success();
 }
 
 CKoError CScanJobFilters::SetPrevious(const std::vector<SScanFilterRecord>& previous) {
     m_previous.reset();
+    m_previousMatcher.reset();
     m_changed = m_record != previous;
     if (!m_changed) return CKoError::Success();
 
@@ -43,9 +41,19 @@ CKoError CScanJobFilters::SetPrevious(const std::vector<SScanFilterRecord>& prev
                                            "The previous job's filter [%s] cannot be read back: %s", r.pattern.c_str(),
                                            e.GetMessage().c_str());
     }
-    std::shared_ptr<const CFilterMatcher> matcher;
-    CKoError e = before.Compile(matcher);
+    CKoError e = before.Compile(m_previousMatcher);
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot compile the previous job's filters");
-    m_previous = std::make_unique<CFilterWalk>(std::move(matcher));
+    m_previous = std::make_unique<CFilterWalk>(m_previousMatcher);
     return CKoError::Success();
+}
+
+CScanJobFilters CScanJobFilters::ForAnotherThread() const {
+    CScanJobFilters other;
+    other.m_currentMatcher = m_currentMatcher;
+    other.m_previousMatcher = m_previousMatcher;
+    if (m_currentMatcher) other.m_current = std::make_unique<CFilterWalk>(m_currentMatcher);
+    if (m_previousMatcher) other.m_previous = std::make_unique<CFilterWalk>(m_previousMatcher);
+    other.m_record = m_record;
+    other.m_changed = m_changed;
+    return other;
 }

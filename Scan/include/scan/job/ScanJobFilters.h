@@ -5,7 +5,8 @@
 //
 // The previous job's filters are compiled only when they differ from this job's; then an item
 // that this job backs up costs a second matcher step. Without any filter an item costs nothing.
-// One object per walking thread.
+// One object per walking thread: ForAnotherThread gives a further one that shares the compiled
+// filters.
 #pragma once
 
 #include <memory>
@@ -21,7 +22,7 @@ class CScanJobFilters {
 public:
     struct SDecision {
         bool included = true;       // the item is backed up
-        bool descend = true;        // a folder: the walk goes below it
+        bool descend = true;        // a folder: the walk goes below it (false for anything else)
         bool newlyIncluded = false;  // the previous job's filters left it out
     };
 
@@ -34,6 +35,7 @@ public:
     // `path` is the item's absolute path as the walk met it.
     SDecision Decide(std::string_view path, bool isFolder) {
         SDecision d;
+        d.descend = isFolder;
         if (m_current) {
             const SFilterVerdict v = m_current->Decide(path, isFolder);
             d.included = v.included;
@@ -44,10 +46,13 @@ public:
     }
 
     bool Changed() const { return m_changed; }
+    // Decides as this one does, with walks of its own; the compiled filters are shared.
+    CScanJobFilters ForAnotherThread() const;
     // What the scan record keeps of `filters`.
     static std::vector<SScanFilterRecord> Record(const CEffectiveFilters& filters);
 
 private:
+    std::shared_ptr<const CFilterMatcher> m_currentMatcher, m_previousMatcher;
     std::unique_ptr<CFilterWalk> m_current;   // null without any filter
     std::unique_ptr<CFilterWalk> m_previous;  // null unless the previous job's filters differ and left something out
     std::vector<SScanFilterRecord> m_record;  // this job's
