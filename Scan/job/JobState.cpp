@@ -14,6 +14,43 @@
 namespace {
 CKoError Validate(const CScanJobState& state);
 CKoError ReadPaths(const CKoXNodePtr& scan, const char* element, std::vector<std::string>& out);
+// The filters of a scan, one line each in one element (a job may have tens of thousands): "f" or
+// "e" (filter, exception), "q" or "s" (command-line or subclient pattern), a blank, the pattern
+// escaped as paths are (no line feed or carriage return is left in it).
+CKoError WriteFilters(const std::vector<SScanFilterRecord>& filters, const CKoXNodePtr& scan) {
+    std::string text, escaped;
+    for (const SScanFilterRecord& f : filters) {
+        CKoError e = EscapePath(f.pattern, escaped, true);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        text += f.exception ? 'e' : 'f';
+        text += f.quick ? 'q' : 's';
+        text += ' ';
+        text += escaped;
+        text += '\n';
+    }
+    CKoXNodePtr node;
+    CKoError e = scan->AppendNode("Filters", node);
+    if (e.IsSuccess()) e = node->SetText(text);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError ReadFilters(const CKoXNodePtr& scan, std::vector<SScanFilterRecord>& out) {
+    CKoXNodePtr node = scan->GetNode("Filters");
+    if (!node->Exists()) return CKoError::Success();
+    const std::string text = node->GetText();
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + start, end - start);
+        if (line.size() < 3 || (line[0] != 'f' && line[0] != 'e') || (line[1] != 'q' && line[1] != 's') || line[2] != ' ')
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "A recorded filter is damaged");
+        out.push_back({decodeFileName(std::string(line.substr(3)).c_str()), line[0] == 'e', line[1] == 'q'});
+        start = end + 1;
+    }
+    return CKoError::Success();
+}
+
 CKoError Fail(CKoError e, const std::string& path) { return e.Push(ZY_HERE, "Job state file is unusable, FileName=[%s]", path.c_str()); }
 }  // namespace
 
@@ -77,16 +114,7 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
             return Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "Pending file outside the folder"), path);
         r.pending.emplace_back(from, to);
     }
-    std::vector<CKoXNodePtr> filters;
-    if ((e = scan->SelectNodes("Filter", filters)).IsError()) return Fail(e, path);
-    for (const auto& node : filters) {
-        std::string pattern, kind, syntax;
-        if ((e = node->GetAttributeAsString("Pattern", pattern)).IsError() ||
-            (e = node->GetAttributeAsString("Kind", kind)).IsError() ||
-            (e = node->GetAttributeAsString("Syntax", syntax)).IsError())
-            return Fail(e, path);
-        r.filters.push_back({decodeFileName(pattern.c_str()), kind == "exception", syntax == "quick"});
-    }
+    if ((e = ReadFilters(scan, r.filters)).IsError()) return Fail(e, path);
     hasLastScan = true;
     if ((e = Validate(*this)).IsError()) return Fail(e, path);
     e = FinishPending(resultsDir);
@@ -152,13 +180,7 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
                 if ((e = scan->AppendNode("Rescan", node)).IsSuccess()) e = EscapePath(r.rescanPaths[i], escaped, true);
                 if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
             }
-            for (size_t i = 0; e.IsSuccess() && i < r.filters.size(); ++i) {
-                const SScanFilterRecord& f = r.filters[i];
-                if ((e = scan->AppendNode("Filter", node)).IsSuccess()) e = EscapePath(f.pattern, escaped, true);
-                if (e.IsSuccess()) e = node->SetAttributeString("Pattern", escaped);
-                if (e.IsSuccess()) e = node->SetAttributeString("Kind", f.exception ? "exception" : "filter");
-                if (e.IsSuccess()) e = node->SetAttributeString("Syntax", f.quick ? "quick" : "subclient");
-            }
+            if (e.IsSuccess() && !r.filters.empty()) e = WriteFilters(r.filters, scan);
         }
     }
     std::string path = FXPath::Join(resultsDir, kFileName);

@@ -109,7 +109,7 @@ TEST(ScanJobFilters, RecordedFiltersSurviveTheStateFileWithAnyByte) {
     state.lastScan.jobId = state.lastJobId = 1;
     state.lastScan.dirChangeFile = "DCTot.zyf";
     state.lastScan.filters = {{"*.tmp", false, true},
-                              {std::string("/srv/line\nfeed %41 \xff|<x>", 21), true, false},
+                              {"/srv/line\nfeed\r %41 \xff|<x>\t", true, false},
                               {"&quot;\"'", false, false}};
     ASSERT_TRUE(state.Save(dir.Path()).IsSuccess());
     CScanJobState loaded;
