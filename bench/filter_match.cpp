@@ -144,16 +144,7 @@ const std::string& DiskTree() {
             g_root = dir;
             std::atexit(RemoveRoot);
         }
-        for (const SBenchEntry& e : Tree()) {
-            const std::string p = dir + e.path;
-            if (e.folder) {
-                if (::mkdir(p.c_str(), 0755) != 0) std::abort();
-            } else {
-                const int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
-                if (fd < 0) std::abort();
-                ::close(fd);
-            }
-        }
+        WriteBenchTree(dir, Tree());
         if (keep) ::close(::open((dir + "/.complete").c_str(), O_CREAT | O_WRONLY, 0644));
         return dir;
     }();

@@ -54,16 +54,7 @@ const std::string& Base() {
         g_base = std::string(dir ? dir : "/dev/shm") + "/scan-filter-jobs-" + std::to_string(getpid());
         if (::mkdir(g_base.c_str(), 0755) != 0 || ::mkdir((g_base + "/data").c_str(), 0755) != 0) std::abort();
         std::atexit(RemoveBase);
-        for (const SBenchEntry& e : Tree()) {
-            const std::string p = g_base + "/data" + e.path;
-            if (e.folder) {
-                if (::mkdir(p.c_str(), 0755) != 0) std::abort();
-            } else {
-                const int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
-                if (fd < 0) std::abort();
-                ::close(fd);
-            }
-        }
+        WriteBenchTree(g_base + "/data", Tree());
         return g_base;
     }();
     return base;

@@ -151,6 +151,23 @@ TEST_F(FilterJob, FilterChangesBetweenJobsDeleteAndCollect) {
     }
 }
 
+// Recorded filters that no longer read as they were written: nothing tells what they left out, so
+// the job collects everything.
+TEST_F(FilterJob, UnreadablePreviousFiltersMakeAFullJob) {
+    ASSERT_EQ(Quick({"--filter", "src/sub"}, "full").exitCode, 0);
+    const std::string path = results + "/FsScanState.xml";
+    const std::string xml = ReadFile(path);
+    ASSERT_NE(xml.find("fq src/sub"), std::string::npos) << xml;
+    WriteFile(path, std::regex_replace(xml, std::regex("fq src/sub"), "fs src/sub"));
+    RunResult r = Quick({"--filter", "src/sub"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("running a full scan: The previous job's filter [src/sub] cannot be read back"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("(full)"), std::string::npos) << r.out;
+    EXPECT_EQ(List(results).count("+ " + root + "/src/main.c"), 1u);
+}
+
 TEST_F(FilterJob, SubclientFileGivesContentFiltersExceptionsAndReaders) {
     const std::string file = dir / "shares.subclient";
     WriteFile(file, "# shares\nid = 17\ncontent = " + root + "\nfilter = " + root + "/cache\nfilter = *.tmp\n" +
