@@ -14,7 +14,7 @@ demo: deps
 
 # Everything under AddressSanitizer and UndefinedBehaviorSanitizer, then the tests of objects
 # that threads share (named *Threads*) under ThreadSanitizer.
-THREAD_TESTS = test_core test_agent test_Scan_collect test_Scan_dirchange test_Scan_jobstate test_Scan_content test_Scan_trueup test_tools_fsscan
+THREAD_TESTS = test_core test_agent test_Scan_collect test_Scan_dirchange test_Scan_jobstate test_Scan_content test_Scan_trueup test_Scan_job test_tools_fsscan
 
 test: deps
 	cmake --preset asan >/dev/null

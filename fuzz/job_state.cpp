@@ -17,7 +17,8 @@ bool Same(const CScanJobState& a, const CScanJobState& b) {
            x.includeFiles == y.includeFiles && x.startTimeMicros == y.startTimeMicros &&
            x.dirChangeFile == y.dirChangeFile && x.dirChangeSize == y.dirChangeSize &&
            x.dirChangeHash == y.dirChangeHash && x.collectFiles == y.collectFiles &&
-           x.collectInfoFile == y.collectInfoFile && x.rescanPaths == y.rescanPaths && x.filters == y.filters;
+           x.collectInfoFile == y.collectInfoFile && x.rescanPaths == y.rescanPaths &&
+           x.dirChangeKind == y.dirChangeKind && x.filters == y.filters;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "scan/job/BackupIndexRecorder.h"
 #include "scan/job/CollectLine.h"
 #include "scan/job/ContentScope.h"
 #include "scan/job/JobFileGuard.h"
@@ -128,6 +129,7 @@ private:
     std::atomic<bool> m_failed{false};
     CContentScope m_scope;
     CProgress m_progress;
+    CBackupIndexRecorder m_index;
 };
 
 void CBackupRun::Fail(CKoError error) {
@@ -342,10 +344,17 @@ CKoError CBackupRun::Refuse(const std::string& collect, long long offset, const 
 }
 
 CKoError CBackupRun::Apply(const SCollectLine& line, CMirror::CCursor& cursor) {
-    if (line.kind != ECollectLineKind::Item) return m_mirror.Remove(cursor, line.path, m_counters);
+    if (line.kind != ECollectLineKind::Item) {
+        // The index lets go of the item before the mirror does.
+        CKoError e = m_index.RecordDeletion(line.path, line.folder || line.kind == ECollectLineKind::DeletedTree);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        return m_mirror.Remove(cursor, line.path, m_counters);
+    }
     bool sourceError = false;
     std::string reason;
-    CKoError e = m_mirror.CopyItem(cursor, line.path, sourceError, reason, m_counters);
+    SMirrorCopied copied;
+    CKoError e = m_mirror.CopyItem(cursor, line.path, sourceError, reason, m_counters, &copied);
+    if (e.IsSuccess() && copied.done) e = m_index.RecordCopied(line.path, copied.st);
     if (e.IsError()) return e;
     if (sourceError) return RecordUnreadable(line.path, reason);
     return CKoError::Success();
@@ -387,7 +396,9 @@ CKoError CBackupRun::ReadCollect(const CollectFileInfo& info, CMirror::CCursor& 
         if (e.IsError()) return e.Push(ZY_HERE);
         m_progress.Update(++m_lines, m_counters.files + m_counters.folders);
         if (n % m_options.checkpointItems == 0 && !insideLongLine) {
-            e = m_restartMap.UpdateRestartOffset(restartId, reader.GetCurrentPosition());
+            // What the index holds is committed before the offset that passes it.
+            e = m_index.Checkpoint();
+            if (e.IsSuccess()) e = m_restartMap.UpdateRestartOffset(restartId, reader.GetCurrentPosition());
             if (e.IsSuccess()) e = m_restartMap.FlushToFile();
             if (e.IsError()) return e.Push(ZY_HERE, "Cannot record the restart offset");
         }
@@ -402,6 +413,7 @@ void CBackupRun::Reader() {
     while (!m_failed.load() &&
            m_manager.GetNextCollectToProcess(info, COLLECT_FILE_PROCESSING_CONTEXT_IN_THREAD_POOL, last)) {
         CKoError e = ReadCollect(info, cursor);
+        if (e.IsSuccess()) e = m_index.Checkpoint();
         if (e.IsSuccess()) {
             m_manager.MarkCollectDone(info.GetCollectId());
             e = m_restartMap.UpdateRestartOffset(static_cast<unsigned>(info.GetCollectId()), kFinished);
@@ -445,7 +457,8 @@ bool CBackupRun::IsBelowUnreadable(const std::string& path) const {
 
 CKoError CBackupRun::CloseFolder(SOpenFolder& folder, CMirror::CCursor& cursor) {
     if (folder.sweep) {
-        CKoError e = m_mirror.Sweep(cursor, folder.path, folder.names, m_counters);
+        CKoError e = m_mirror.Sweep(cursor, folder.path, folder.names, m_counters,
+                                    [this](const std::string& path) { return m_index.RecordDeletion(path, true); });
         if (e.IsError()) return e.Push(ZY_HERE);
     }
     return m_mirror.ApplyFolderAttributes(cursor, folder.path);
@@ -560,12 +573,16 @@ CKoError CBackupRun::Run() {
                      m_state.backupJobId, m_options.dest.c_str());
     e = m_mirror.Open(realDest);
     if (e.IsSuccess()) e = Prepare();
+    if (e.IsSuccess()) e = m_index.Open(m_options.resultsDir, scan.jobId, scan.contentRoots);
     if (e.IsSuccess()) e = StartReaders();
     m_progress.Finish(m_lines, m_counters.files + m_counters.folders);
+    // Every item recorded is in the mirror, however the readers ended.
+    if (m_index.IsOpen() && (e.IsError() || m_failed)) m_index.Close().IgnoreError();
     if (e.IsError()) return e.Push(ZY_HERE);
     if (m_failed) return m_failure.Push(ZY_HERE, "Backup stopped; run it again to continue");
 
     e = FinalPass();
+    if (e.IsSuccess()) e = m_index.Close();
     if (e.IsSuccess()) e = RaiseScanErrors();
     if (e.IsError()) return e.Push(ZY_HERE);
     m_state.backupDone = true;

@@ -87,6 +87,7 @@ CKoError CScanJobState::Load(const std::string& resultsDir) {
         return Fail(e, path);
     r.dirChangeHash = u;
     r.collectInfoFile = scan->AttributeAsString("CollectInfo");
+    r.dirChangeKind = scan->AttributeAsString("DirChangeKind");
     std::vector<CKoXNodePtr> collects;
     if ((e = scan->SelectNodes("Collect", collects)).IsError()) return Fail(e, path);
     for (const auto& c : collects) {
@@ -158,7 +159,8 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
             (e = scan->SetAttributeString("DirChange", r.dirChangeFile)).IsSuccess() &&
             (e = scan->SetAttributeULONGLONG("DirChangeSize", r.dirChangeSize)).IsSuccess() &&
             (e = scan->SetAttributeULONGLONG("DirChangeHash", r.dirChangeHash)).IsSuccess() &&
-            (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess()) {
+            (e = scan->SetAttributeString("CollectInfo", r.collectInfoFile)).IsSuccess() &&
+            (r.dirChangeKind.empty() || (e = scan->SetAttributeString("DirChangeKind", r.dirChangeKind)).IsSuccess())) {
             for (size_t i = 0; e.IsSuccess() && i < r.collectFiles.size(); ++i) {
                 if ((e = scan->AppendNode("Collect", node)).IsSuccess() &&
                     (e = node->SetAttributeString("Name", r.collectFiles[i])).IsSuccess() && i < r.collectSizes.size())

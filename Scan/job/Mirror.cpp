@@ -101,7 +101,7 @@ CKoError CMirror::Install(int destParent, const std::string& temp, const std::st
 
 CKoError CMirror::CopyFile(CCursor& cursor, int sourceParent, const std::string& leaf, const struct stat& linkStat,
                            int destParent, const std::string& destLeaf, bool& sourceError, std::string& sourceReason,
-                           SMirrorCounters& counters) {
+                           SMirrorCounters& counters, SMirrorCopied* done) {
     (void)cursor;
     // O_NONBLOCK: should the file have become a fifo meanwhile, the open must not wait for a writer.
     FXFd in(::openat(sourceParent, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -197,12 +197,14 @@ CKoError CMirror::CopyFile(CCursor& cursor, int sourceParent, const std::string&
     if (e.IsError()) return e.Push(ZY_HERE);
     ++counters.files;
     counters.bytes += copied;
+    if (done) *done = SMirrorCopied{true, st};
     return CKoError::Success();
 }
 
 CKoError CMirror::CopyItem(CCursor& cursor, const std::string& source, bool& sourceError, std::string& sourceReason,
-                           SMirrorCounters& counters) {
+                           SMirrorCounters& counters, SMirrorCopied* copied) {
     sourceError = false;
+    if (copied) copied->done = false;
     CKoError e = Prepare(cursor);
     if (e.IsError()) return e.Push(ZY_HERE);
     if (source == "/") {
@@ -242,7 +244,7 @@ CKoError CMirror::CopyItem(CCursor& cursor, const std::string& source, bool& sou
         e = cursor.dest.OpenParent(relative, kMake, destParent, destLeafView);
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot make the mirror's folder for [%s]", source.c_str());
         const std::string destLeaf(destLeafView);
-        e = CopyOne(cursor, sourceParent, leaf, st, destParent, destLeaf, sourceError, sourceReason, counters);
+        e = CopyOne(cursor, sourceParent, leaf, st, destParent, destLeaf, sourceError, sourceReason, counters, copied);
         // A kept descriptor of a folder that went meanwhile: walk again once.
         if (attempt == 0 && ErrNoOf(e) == ENOENT) {
             cursor.dest.Forget();
@@ -255,10 +257,11 @@ CKoError CMirror::CopyItem(CCursor& cursor, const std::string& source, bool& sou
 
 CKoError CMirror::CopyOne(CCursor& cursor, int sourceParent, const std::string& leaf, const struct stat& st,
                           int destParent, const std::string& destLeaf, bool& sourceError, std::string& sourceReason,
-                          SMirrorCounters& counters) {
+                          SMirrorCounters& counters, SMirrorCopied* copied) {
     switch (st.st_mode & S_IFMT) {
         case S_IFREG:
-            return CopyFile(cursor, sourceParent, leaf, st, destParent, destLeaf, sourceError, sourceReason, counters);
+            return CopyFile(cursor, sourceParent, leaf, st, destParent, destLeaf, sourceError, sourceReason, counters,
+                            copied);
         case S_IFDIR: {
             FXFd folder(::openat(destParent, destLeaf.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!folder.IsOpen()) {
@@ -274,6 +277,7 @@ CKoError CMirror::CopyOne(CCursor& cursor, int sourceParent, const std::string& 
                     return FXErrorUtil::ErrorErrNo(ZY_HERE, errno, "mkdir failed, Name=[%s]", destLeaf.c_str());
             }
             ++counters.folders;
+            if (copied) *copied = SMirrorCopied{true, st};
             return CKoError::Success();
         }
         case S_IFLNK: {
@@ -298,6 +302,7 @@ CKoError CMirror::CopyOne(CCursor& cursor, int sourceParent, const std::string& 
                 return e.Push(ZY_HERE, "Name=[%s]", destLeaf.c_str());
             }
             ++counters.links;
+            if (copied) *copied = SMirrorCopied{true, st};
             return CKoError::Success();
         }
         case S_IFIFO:
@@ -313,6 +318,7 @@ CKoError CMirror::CopyOne(CCursor& cursor, int sourceParent, const std::string& 
                 return e.Push(ZY_HERE, "Name=[%s]", destLeaf.c_str());
             }
             ++counters.others;
+            if (copied) *copied = SMirrorCopied{true, st};
             return CKoError::Success();
         }
         default:
@@ -382,7 +388,7 @@ CKoError CMirror::ApplyFolderAttributes(CCursor& cursor, const std::string& sour
 }
 
 CKoError CMirror::Sweep(CCursor& cursor, const std::string& source, const std::unordered_set<std::string>& keep,
-                        SMirrorCounters& counters) {
+                        SMirrorCounters& counters, const FBeforeRemove& beforeRemove) {
     CKoError e = Prepare(cursor);
     if (e.IsError()) return e.Push(ZY_HERE);
     int folder = -1;
@@ -394,6 +400,10 @@ CKoError CMirror::Sweep(CCursor& cursor, const std::string& source, const std::u
     for (const std::string& name : names) {
         if (keep.count(name)) continue;
         ZYLOG(3, "Not collected by the full job: removed from the mirror, Folder=[%s], Name=[%s]", source.c_str(), name.c_str());
+        if (beforeRemove) {
+            e = beforeRemove(source == "/" ? "/" + name : source + "/" + name);
+            if (e.IsError()) return e.Push(ZY_HERE);
+        }
         e = FXPathWalker::RemoveTreeAt(folder, name);
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot remove from the mirror, Folder=[%s]", source.c_str());
         ++counters.deleted;

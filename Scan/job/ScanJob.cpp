@@ -28,35 +28,32 @@
 #include "scan/Unix/CollectFileEncode.h"
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/CollectLineFormatter.h"
-#include "scan/dirchange/DirChange.h"
+#include "scan/dirchange/DirChangeRecorder.h"
+#include "scan/job/JobDirChange.h"
 #include "scan/collect/StartCharacterCollectLineFormatter.h"
 
 namespace {
-
-using Flags = BDirChangeItemFlags;
 
 // The writer asks the DirChange what the previous job had and which folders it already wrote,
 // so the folders written are kept in the one trie the job has anyway.
 class CDirChangePresence : public CCheckIfAlreadyPresent {
 public:
-    explicit CDirChangePresence(CDirChange& dc) : m_dc(dc) {}
+    explicit CDirChangePresence(CDirChangeRecorder& dc) : m_dc(dc) {}
     // Content roots never overlap (nested ones are dropped), so no item comes twice.
     bool IsAlreadyPresent(const std::string&) override { return false; }
     // The writer asks this of folders only: a folder that was a file before is a new folder.
     bool IsItemInPreviousJob(const std::string& path) override {
         if (m_collectAnyway) return false;
-        Flags flags;
-        return m_dc.search(path, flags) == EPathCacheResult::FOUND_EXACT && flags.IsSet(Flags::PREVIOUSDIRCHANGE) &&
-               !flags.IsSet(Flags::PD_FILE);
+        return m_dc.IsFolderInPreviousJob(path);
     }
-    bool IsWritten(const std::string& path) override { return m_dc.IsWritten(path, Flags::COLLECT_WRITTEN); }
-    CKoError SetWritten(const std::string& path) override { return m_dc.SetWritten(path, Flags::COLLECT_WRITTEN); }
+    bool IsWritten(const std::string& path) override { return m_dc.IsWritten(path); }
+    CKoError SetWritten(const std::string& path) override { return m_dc.SetWritten(path); }
 
     // While set, the folder being added is written whatever the previous job had: it changed.
     void SetCollectAnyway(bool collect) { m_collectAnyway = collect; }
 
 private:
-    CDirChange& m_dc;
+    CDirChangeRecorder& m_dc;
     bool m_collectAnyway = false;
 };
 
@@ -108,7 +105,7 @@ struct CScanJob::Impl : IScanItemCallback {
     std::string TempPath(const std::string& name) const {
         return FXPath::Join(options.resultsDir, name + "." + runTag + ".tmp");
     }
-    std::shared_ptr<CDirChange> dc;
+    std::unique_ptr<CDirChangeRecorder> dc;
     std::shared_ptr<CDirChangePresence> presence;
     CStartCharacterCollectLineFormatter formatter;
     CFileSystemScanner scanner;
@@ -129,7 +126,8 @@ struct CScanJob::Impl : IScanItemCallback {
     // at or below a root of this job or of the previous one: a DirChange that lists anything else
     // is damaged or forged, and its line is dropped as a scan error.
     bool IsDeletable(std::string_view escapedLine);
-    CKoError LoadPreviousDirChange();
+    // Loads the previous job's DirChange into a new one of `kind`, or makes the job full.
+    CKoError LoadPreviousDirChange(EDirChangeKind kind);
     CKoError WriteDeletedItems();
     CKoError WriteCollectInfo();
     uint64_t Collected() const {
@@ -192,11 +190,6 @@ CKoError CScanJob::Impl::Prepare() {
         summary.fallbackReason = "there is no previous scan";
         full = true;
     }
-    auto newDirChange = [this] {
-        return options.newDirChange ? options.newDirChange() : std::make_shared<CDirChange>();
-    };
-    dc = newDirChange();
-    dc->SetIncludeFiles(options.includeFiles);
     e = filters.Prepare(options.filters);
     if (e.IsError()) return e.Push(ZY_HERE);
     if (!full) {
@@ -208,20 +201,15 @@ CKoError CScanJob::Impl::Prepare() {
         }
         summary.filtersChanged = filters.Changed();
     }
-    if (!full) {
-        e = LoadPreviousDirChange();
-        // A DirChange that is gone or not what was recorded makes the job a full one; one that
-        // could not be read (an I/O error, no memory) fails it: the next attempt may well read it.
-        if (e.IsError() && !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_FILE_NOT_FOUND) &&
-            !FXErrorUtil::IsWin32(e, ZyWin32::ERROR_INVALID_DATA))
-            return e.Push(ZY_HERE, "Cannot read the previous DirChange");
-        if (e.IsError()) {
-            summary.fallbackReason = "the previous DirChange is unusable: " + e.AsString();
-            full = true;
-            dc = newDirChange();
-            dc->SetIncludeFiles(options.includeFiles);
-        }
+    const EDirChangeKind kind =
+        CJobDirChange::Choose(options.dirChangeKind, state.hasLastScan ? &state.lastScan : nullptr, summary.dirChangeNote);
+    summary.dirChangeKind = kind;
+    if (full) {
+        e = CJobDirChange::New(kind, options.includeFiles, options.newDirChange, dc);
+    } else {
+        e = LoadPreviousDirChange(kind);
     }
+    if (e.IsError()) return e.Push(ZY_HERE);
     summary.full = full;
 
     runTag = std::to_string(FXEnv::Current()->NowMicros());
@@ -235,6 +223,10 @@ CKoError CScanJob::Impl::Prepare() {
         e = RemoveLeftover(path);
         if (e.IsError()) return e.Push(ZY_HERE);
     }
+    // A spool of deleted items a killed run left beside its DirChange goes too.
+    e = RemoveLeftover(dirChangePath + ".deleted");
+    if (e.IsSuccess()) e = dc->StartCurrent(dirChangePath);
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the current DirChange");
     e = OpenCollectFiles();
     if (e.IsError()) return e.Push(ZY_HERE);
     return CKoError::Success();
@@ -292,21 +284,24 @@ CKoError CScanJob::Impl::OpenCollectFiles() {
         e = o.writer.OpenOutputFile(false);
         if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the collect file in the job-results folder");
         o.writer.AddSurface(o.escaped);
+        e = dc->AddSurface(o.escaped);
+        if (e.IsError()) return e.Push(ZY_HERE);
     }
     return CKoError::Success();
 }
 
-CKoError CScanJob::Impl::LoadPreviousDirChange() {
+CKoError CScanJob::Impl::LoadPreviousDirChange(EDirChangeKind kind) {
     const SScanRecord& last = state.lastScan;
-    std::string path = FXPath::Join(options.resultsDir, last.dirChangeFile);
-    unsigned long long size = 0, hash = 0;
-    CKoError e = HashFile(path, size, hash);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot read the previous DirChange, FileName=[%s]", path.c_str());
-    if (size != last.dirChangeSize || hash != last.dirChangeHash)
-        return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA,
-                                       "The previous DirChange was damaged or replaced, FileName=[%s]", path.c_str());
-    e = dc->LoadFile(path, nullptr);
+    CJobDirChange::SOpened opened;
+    CKoError e = CJobDirChange::OpenPrevious(kind, options.includeFiles, options.newDirChange, last, options.resultsDir, opened);
     if (e.IsError()) return e.Push(ZY_HERE);
+    dc = std::move(opened.recorder);
+    if (!opened.loaded) {
+        summary.fallbackReason = opened.fallbackReason;
+        full = true;
+        return CKoError::Success();
+    }
+    summary.dirChangeSkipped = opened.skipped;
     previousStartMicros = last.startTimeMicros;
     rescanBelow = last.rescanPaths;
     return CKoError::Success();
@@ -332,7 +327,7 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
     if (verdict.newlyIncluded && !full) ++summary.newlyIncluded;
 
     if (item->IsFolder()) {
-        CKoError e = dc->AddItem(escaped, Flags(Flags::CURRENTDIRCHANGE), std::string(), nullptr);
+        CKoError e = dc->AddFolder(escaped);
         if (e.IsError()) return e.Push(ZY_HERE);
         if (!verdict.included) return CKoError::Success();
         // Folders are judged by their times like files: a changed mode, owner or ACL moves the
@@ -356,7 +351,7 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
             if (verdict.newlyIncluded) {
                 collect = true;
                 reason = "No longer filtered";
-            } else if (!dc->IsItemInPreviousJob(escaped, Flags::PD_FILE)) {
+            } else if (!dc->IsFileInPreviousJob(escaped)) {
                 collect = true;
                 reason = "New";
             } else if (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros) {
@@ -367,9 +362,7 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
                 reason = "Unreadable before";
             }
         }
-        Flags flags(Flags::CURRENTDIRCHANGE | Flags::CD_FILE);
-        if (collect) flags |= Flags(Flags::CURRENTCOLLECT | Flags::CC_FILE);
-        CKoError e = dc->AddItem(escaped, flags, std::string(), nullptr);
+        CKoError e = dc->AddFile(escaped, collect);
         if (e.IsError()) return e.Push(ZY_HERE);
         if (collect) {
             uint64_t size = item->IsFile() ? static_cast<uint64_t>(st.size) : 0;
@@ -490,8 +483,9 @@ CKoError CScanJob::Impl::WriteCollectInfo() {
 CKoError CScanJob::Impl::Finish() {
     // Lines the writers wrote and counted: items and the folders written above them.
     summary.collected = Collected();
-    CKoError e = dc->IdentifyIntermediateNodes();
-    if (e.IsError()) return e.Push(ZY_HERE);
+    // The current DirChange is complete and durable under this run's name.
+    CKoError e = dc->EndScan();
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the current DirChange");
 
     for (RootOutput& o : outputs) {
         e = o.writer.Close();
@@ -501,14 +495,6 @@ CKoError CScanJob::Impl::Finish() {
     if (e.IsError()) return e.Push(ZY_HERE);
     e = WriteCollectInfo();
     if (e.IsError()) return e.Push(ZY_HERE);
-
-    COutputFile dirChange;
-    e = dirChange.Open(dirChangePath, false);
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot create the current DirChange");
-    e = dc->WriteCurrentDirChange(dirChange.Stream());
-    if (e.IsError()) return e.Push(ZY_HERE);
-    e = dirChange.Close();
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot write the current DirChange");
 
     // Commit. This run's files are made whole and durable under this run's names first; saving
     // the state is the commit point; only then do the files take their names, over those of the
@@ -521,6 +507,7 @@ CKoError CScanJob::Impl::Finish() {
     record.includeFiles = options.includeFiles;
     record.startTimeMicros = startMicros;
     record.dirChangeFile = dirChangeName;
+    record.dirChangeKind = summary.dirChangeKind.AsString();
     record.collectInfoFile = collectInfoName;
     record.rescanPaths = unreadable;
     record.contentRoots = roots;
@@ -588,6 +575,9 @@ CKoError CScanJob::Impl::Finish() {
             if (FXString::MatchLeft(name, "DC") || FXString::MatchLeft(name, "Collect") || FXString::MatchLeft(name, "Deleted."))
                 FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
     }
+    if (e.IsSuccess() && FXFile::GetMatchingFiles(options.resultsDir, "DC*.[0-9]*.tmp.deleted", names).IsSuccess()) {
+        for (const std::string& name : names) FXFile::RemoveFile(FXPath::Join(options.resultsDir, name)).IgnoreError();
+    }
     return CKoError::Success();
 }
 
@@ -596,6 +586,7 @@ void CScanJob::Impl::RemoveTemporaries() {
     for (const RootOutput& o : outputs) FXFile::RemoveFile(o.tempPath).IgnoreError();
     for (const std::string& path : {dirChangePath, collectInfoPath, deletedPath})
         if (!path.empty()) FXFile::RemoveFile(path).IgnoreError();
+    if (!dirChangePath.empty()) FXFile::RemoveFile(dirChangePath + ".deleted").IgnoreError();
 }
 
 CKoError CScanJob::Run() {

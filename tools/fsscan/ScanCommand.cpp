@@ -18,6 +18,7 @@ void PrintScanHelp(FILE* out) {
                  "usage: fsscan scan (--content PATH [--content PATH ...] | --subclient FILE) --results DIR\n"
                  "                   [--filter PATTERN ...] [--exception PATTERN ...] [--no-system-filters]\n"
                  "                   [--job ID] [--level full|incremental] [--folders-only]\n"
+                 "                   [--dirchange tree|flat|segments]\n"
                  "\n"
                  "Scans the content and writes the job's collect file, deleted items and DirChange\n"
                  "into the job-results folder DIR. An incremental job collects what is new, moved in\n"
@@ -26,6 +27,11 @@ void PrintScanHelp(FILE* out) {
                  "as deleted and what they no longer leave out is collected.\n"
                  "%s"
                  "  --folders-only   track only folders in the DirChange (files are judged by time)\n"
+                 "  --dirchange KIND how the DirChange is kept: tree (all items in memory), flat\n"
+                 "                   (flat DirChange files; folders in memory) or segments (the tree\n"
+                 "                   file; folders in memory). Default: the setting DirChangeKind,\n"
+                 "                   else the kind of the previous job, else tree. A job whose\n"
+                 "                   previous job kept a file it cannot read runs full.\n"
                  "Exit codes: 0 success, 1 finished with scan errors, 2 failed.\n",
                  CJobSetupOptions::Usage());
 }
@@ -34,7 +40,7 @@ void PrintScanHelp(FILE* out) {
 
 int RunScanCommand(int argc, char** argv) {
     CCommandLine cl;
-    std::vector<std::string> valued{"--results", "--job", "--level"}, flags{"--folders-only", "--help", "-h"};
+    std::vector<std::string> valued{"--results", "--job", "--level", "--dirchange"}, flags{"--folders-only", "--help", "-h"};
     valued.insert(valued.end(), CJobSetupOptions::Valued().begin(), CJobSetupOptions::Valued().end());
     flags.insert(flags.end(), CJobSetupOptions::Flags().begin(), CJobSetupOptions::Flags().end());
     if (!cl.Parse(argc, argv, valued, flags)) {
@@ -57,6 +63,15 @@ int RunScanCommand(int argc, char** argv) {
     options.incremental = level == "incremental";
     options.showProgress = true;
     options.includeFiles = !cl.Has("--folders-only");
+    if (cl.Has("--dirchange")) {
+        EDirChangeKind kind;
+        CKoError e = EDirChangeKind::Parse(cl.Get("--dirchange"), kind);
+        if (e.IsError()) {
+            std::fprintf(stderr, "fsscan scan: --dirchange is tree, flat or segments\n");
+            return 2;
+        }
+        options.dirChangeKind = kind;
+    }
     if (cl.Has("--job")) {
         const std::string text = cl.Get("--job");
         errno = 0;
@@ -89,8 +104,14 @@ int RunScanCommand(int argc, char** argv) {
     CScanJob job(options);
     e = job.Run();
     const SScanJobSummary& s = job.Summary();
+    if (!s.dirChangeNote.empty()) std::fprintf(stderr, "fsscan: DirChangeKind: %s\n", s.dirChangeNote.c_str());
     if (!s.fallbackReason.empty() && options.incremental)
         std::fprintf(stderr, "fsscan: running a full scan: %s\n", s.fallbackReason.c_str());
+    if (!s.dirChangeSkipped.empty())
+        std::fprintf(stderr,
+                     "fsscan: the previous DirChange is used without the lines it could not use (their items count as "
+                     "new; deletions among them are not listed): %s\n",
+                     s.dirChangeSkipped.c_str());
     if (e.IsError()) {
         std::fprintf(stderr, "fsscan: scan failed: %s\n", e.AsString().c_str());
         std::fprintf(stderr, "fsscan: the job-results folder keeps the previous job's state\n");

@@ -89,6 +89,7 @@ protected:
         options.contents = {m_root};
         options.resultsDir = m_results;
         options.incremental = incremental;
+        options.dirChangeKind = m_kind;
         CScanJob job(options);
         CKoError e = job.Run();
         m_lastScanWasFull = job.Summary().full;
@@ -215,6 +216,18 @@ protected:
         });
     }
 
+    void SweepIncremental() {
+        ASSERT_TRUE(Scan(false).IsSuccess());
+        WriteFile(m_root + "/a/new", "new");
+        ASSERT_TRUE(Scan(true).IsSuccess());
+        WriteFile(m_root + "/c/f4", "changed");
+        WriteFile(m_root + "/a/b/later", "later");
+        fs::remove_all(m_root + "/a/b/f2");
+        ASSERT_EQ(::mkdir((m_root + "/d").c_str(), 0755), 0);
+        WriteFile(m_root + "/d/g", "g");
+        SweepScan("incremental scan", true);
+    }
+
     // Under every run of the sweep: the crash model needs no real syncs, and thousands of them
     // would be most of the sweep's time.
     FXFaultInjectionEnv m_quiet;
@@ -222,22 +235,23 @@ protected:
     ScopedTempDir m_dir;
     std::string m_root, m_results, m_dest, m_saved;
     bool m_lastScanWasFull = false;
+    std::optional<EDirChangeKind> m_kind;  // the jobs' DirChange kind (the default when empty)
 };
 
 TEST_F(FaultSweep, FullScan) { SweepScan("full scan", false); }
 
 // The second incremental job of a cycle: its files take the names of the files the state in
 // force names.
-TEST_F(FaultSweep, IncrementalScan) {
-    ASSERT_TRUE(Scan(false).IsSuccess());
-    WriteFile(m_root + "/a/new", "new");
-    ASSERT_TRUE(Scan(true).IsSuccess());
-    WriteFile(m_root + "/c/f4", "changed");
-    WriteFile(m_root + "/a/b/later", "later");
-    fs::remove_all(m_root + "/a/b/f2");
-    ASSERT_EQ(::mkdir((m_root + "/d").c_str(), 0755), 0);
-    WriteFile(m_root + "/d/g", "g");
-    SweepScan("incremental scan", true);
+TEST_F(FaultSweep, IncrementalScan) { SweepIncremental(); }
+
+// The same with the DirChange kinds that write their file during the walk.
+TEST_F(FaultSweep, IncrementalScanFlat) {
+    m_kind = EDirChangeKind::DIRCHANGE_KIND_FLAT;
+    SweepIncremental();
+}
+TEST_F(FaultSweep, IncrementalScanSegments) {
+    m_kind = EDirChangeKind::DIRCHANGE_KIND_SEGMENTS;
+    SweepIncremental();
 }
 
 // A backup of a full scan: the mirror, the state and the restart map.

@@ -7,7 +7,10 @@
 
 #include <cstring>
 
+#include <ctime>
+
 #include "agent/FileSystemScanner.h"
+#include "scan/job/JobState.h"
 #include "support/TestSupport.h"
 
 namespace fsscantest {
@@ -78,6 +81,15 @@ std::set<std::string> Expected(const std::string& root) {
     CFileSystemScanner scanner;
     scanner.Scan(root, c).IgnoreError();
     return c.items;
+}
+
+bool MoveLastScanStartAhead(const std::string& results, long long micros) {
+    CScanJobState state;
+    if (state.Load(results).IsError() || !state.hasLastScan) return false;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    state.lastScan.startTimeMicros = static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000 + micros;
+    return state.Save(results).IsSuccess();
 }
 
 }  // namespace fsscantest

@@ -20,5 +20,8 @@ RunResult Fsscan(const std::vector<std::string>& args, bool unprivileged = false
 std::set<std::string> List(const std::string& results);
 // Every item below `root` as "list" would print it after a full scan: "+ path" and "+ dir/".
 std::set<std::string> Expected(const std::string& root);
+// Records the last scan of `results` as begun `micros` from now, so that the next incremental
+// scan judges by time only what was touched to a later time (false when there is no last scan).
+bool MoveLastScanStartAhead(const std::string& results, long long micros);
 
 }  // namespace fsscantest

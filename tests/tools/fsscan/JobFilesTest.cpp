@@ -12,7 +12,7 @@
 #include "scan/job/OutputFile.h"
 #include "scan/job/ScanJob.h"
 #include "core/FaultInjectionEnv.h"
-#include "scan/dirchange/DirChange.h"
+#include "ForwardingRecorder.h"
 #include "support/TestSupport.h"
 
 using testsupport::ReadFile;
@@ -106,7 +106,8 @@ bool DropReadOverride() {
 // What the previous job saw below a folder that cannot be read now is carried forward; if that
 // fails the job must fail, not report those items deleted.
 TEST(ScanJob, AFailureToCarryAnUnreadableFolderForwardFailsTheJob) {
-    struct FailingCarry : CDirChange {
+    struct FailingCarry : CForwardingRecorder {
+        using CForwardingRecorder::CForwardingRecorder;
         CKoError CarryForward(const std::string& path) override {
             return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "No memory, Path=[%s]", path.c_str());
         }
@@ -129,7 +130,13 @@ TEST(ScanJob, AFailureToCarryAnUnreadableFolderForwardFailsTheJob) {
     if (child == 0) {
         if (::geteuid() == 0 && !DropReadOverride()) ::_exit(10);
         options.incremental = true;
-        options.newDirChange = [] { return std::make_shared<FailingCarry>(); };
+        options.newDirChange = [](EDirChangeKind kind, const CDirChangeRecorder::SOptions& o,
+                                  std::unique_ptr<CDirChangeRecorder>& out) {
+            std::unique_ptr<CDirChangeRecorder> real;
+            CKoError e = CDirChangeRecorder::Create(kind, o, real);
+            if (e.IsSuccess()) out = std::make_unique<FailingCarry>(std::move(real));
+            return e;
+        };
         CScanJob job(options);
         CKoError e = job.Run();
         if (e.IsSuccess()) ::_exit(job.Summary().scanErrors == 0 ? 11 : 12);

@@ -28,6 +28,7 @@ struct SScanRecord {
     std::string dirChangeFile;    // names inside the results folder
     unsigned long long dirChangeSize = 0;
     unsigned long long dirChangeHash = 0;  // detects a DirChange file that was damaged or replaced
+    std::string dirChangeKind;  // "tree", "flat" or "segments" (empty: tree, as before kinds were recorded)
     std::vector<std::string> collectFiles;
     std::vector<unsigned long long> collectSizes;  // bytes of each collect file as the scan closed it
     std::string collectInfoFile;  // the collect-files description, when one was written

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 
@@ -26,6 +27,12 @@
 
 struct SMirrorCounters {
     std::atomic<uint64_t> files{0}, folders{0}, links{0}, others{0}, bytes{0}, deleted{0}, vanished{0};
+};
+
+// What CopyItem put in place: the source's status as it was copied (for the backup index).
+struct SMirrorCopied {
+    bool done = false;  // false when nothing was put in place (vanished, unreadable, a socket)
+    struct stat st {};
 };
 
 class CMirror {
@@ -52,22 +59,26 @@ public:
     // skipped. `sourceError` is set when the source could not be read: the caller records it and
     // goes on; any error returned is a failure of the mirror itself (a full disk) and ends the job.
     CKoError CopyItem(CCursor& cursor, const std::string& source, bool& sourceError, std::string& sourceReason,
-                      SMirrorCounters& counters);
+                      SMirrorCounters& counters, SMirrorCopied* copied = nullptr);
     // Removes the item (a folder with everything below it). The root "/" is never removed.
     CKoError Remove(CCursor& cursor, const std::string& source, SMirrorCounters& counters);
     // Mode, owner and times of a folder from its source, when both still exist.
     CKoError ApplyFolderAttributes(CCursor& cursor, const std::string& source);
     // Removes every entry of the mirrored folder `source` whose name is not in `keep`: what a full
-    // job did not collect there has no business in the mirror.
+    // job did not collect there has no business in the mirror. `beforeRemove`, when given, is
+    // told each source path first; an error from it stops the sweep before that removal.
+    using FBeforeRemove = std::function<CKoError(const std::string& source)>;
     CKoError Sweep(CCursor& cursor, const std::string& source, const std::unordered_set<std::string>& keep,
-                   SMirrorCounters& counters);
+                   SMirrorCounters& counters, const FBeforeRemove& beforeRemove = nullptr);
 
 private:
     CKoError Prepare(CCursor& cursor);
     CKoError CopyOne(CCursor& cursor, int sourceParent, const std::string& leaf, const struct stat& st, int destParent,
-                     const std::string& destLeaf, bool& sourceError, std::string& sourceReason, SMirrorCounters& counters);
+                     const std::string& destLeaf, bool& sourceError, std::string& sourceReason, SMirrorCounters& counters,
+                     SMirrorCopied* copied);
     CKoError CopyFile(CCursor& cursor, int sourceParent, const std::string& leaf, const struct stat& st, int destParent,
-                      const std::string& destLeaf, bool& sourceError, std::string& sourceReason, SMirrorCounters& counters);
+                      const std::string& destLeaf, bool& sourceError, std::string& sourceReason, SMirrorCounters& counters,
+                      SMirrorCopied* copied);
     // Owner (as root), mode (unless a link) and times of a new entry, never through a link.
     static CKoError SetEntryAttributes(int destParent, const std::string& name, const struct stat& st, bool withMode);
     // Puts the entry made under `temp` in place of `leaf`, clearing a folder that stands there.

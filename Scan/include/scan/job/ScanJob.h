@@ -3,20 +3,22 @@
 // collect file, lists deleted items, and records the current DirChange for the next job.
 //
 // Files in the job-results folder: "CollectTot.zyf" / "CollectInc.zyf" (the collect file),
-// "DCTot.zyf" / "DCInc.zyf" (the DirChange), and the job state (JobState.h), which is written last:
+// "DCTot.zyf" / "DCInc.zyf" (the DirChange: a tree or a flat DirChange file, by the kind the job
+// keeps, which the job state records), and the job state (JobState.h), which is written last:
 // a job that fails or is killed leaves the previous job's state in force.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/KoError.h"
 #include "scan/content/EffectiveFilters.h"
-
-class CDirChange;
+#include "scan/dirchange/DirChangeKind.h"
+#include "scan/job/JobDirChange.h"
 
 struct SScanJobOptions {
     std::vector<std::string> contents;
@@ -30,14 +32,19 @@ struct SScanJobOptions {
     // collected; one they leave out and the previous job's did not is listed as deleted.
     CEffectiveFilters filters;
     int readers = 1;  // data readers the backup of this job uses
-    // Makes the job's DirChange; tests give one of their own (a plain CDirChange when empty).
-    std::function<std::shared_ptr<CDirChange>()> newDirChange;
+    // The DirChange kind the job keeps; when not given, as CJobDirChange::Choose says.
+    std::optional<EDirChangeKind> dirChangeKind;
+    // Makes the job's DirChange; tests give one of their own (CDirChangeRecorder::Create when empty).
+    CJobDirChange::Factory newDirChange;
 };
 
 struct SScanJobSummary {
     long long jobId = 0;
     bool full = true;
     std::string fallbackReason;  // why an incremental job ran as a full one
+    EDirChangeKind dirChangeKind;  // the kind the job kept
+    std::string dirChangeSkipped;  // what the job left out of the previous DirChange (empty: nothing)
+    std::string dirChangeNote;     // a kind setting that could not be used
     uint64_t seen = 0, collected = 0, deleted = 0, bytes = 0, scanErrors = 0;
     uint64_t filtered = 0;        // items the filters left out (a folder left unwalked counts once)
     uint64_t newlyIncluded = 0;   // items collected because the filters changed
