@@ -1,10 +1,13 @@
 #include "scan/job/BackupJob.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <set>
@@ -15,9 +18,11 @@
 #include <vector>
 
 #include "scan/job/BackupIndexRecorder.h"
+#include "scan/job/BackupMetadataStore.h"
 #include "scan/job/CollectLine.h"
 #include "scan/job/ContentScope.h"
 #include "scan/job/JobFileGuard.h"
+#include "scan/job/ItemMetadataRecorder.h"
 #include "scan/job/JobState.h"
 #include "scan/job/Mirror.h"
 #include "scan/job/Progress.h"
@@ -33,6 +38,7 @@
 #include "scan/collect/CollectFileReader.h"
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/CollectInfoManager.h"
+#include "scan/fsservices/ATimePreserver.h"
 #include "scan/jobstate/RestartMapFileHandler.h"
 #include "scan/jobstate/ScanErrorFileHandler.h"
 namespace {
@@ -107,6 +113,8 @@ private:
     CKoError CloseFolder(SOpenFolder& folder, CMirror::CCursor& cursor);
     bool IsBelowUnreadable(const std::string& path) const;
     CKoError RaiseScanErrors();
+    CKoError FoldChangeTimes();
+    std::unique_ptr<CItemMetadataRecorder> NewRecorder();
     void Fail(CKoError error);
 
     const SBackupJobOptions& m_options;
@@ -122,6 +130,9 @@ private:
     SMirrorCounters m_counters;
     std::atomic<uint64_t> m_lines{0};
     std::atomic<uint64_t> m_refusedNow{0};
+    CBackupMetadataStore m_store;
+    std::atomic<unsigned> m_recorders{0};
+    std::atomic<uint64_t> m_atimesPreserved{0};
 
     std::mutex m_errorMutex;  // the scan-error file and the first failure
     CScanErrorFileHandler m_scanErrors;
@@ -308,6 +319,7 @@ CKoError CBackupRun::Prepare() {
     if (e.IsError()) return e.Push(ZY_HERE);
     e = LoadCollects();
     if (e.IsSuccess()) e = LoadRestartOffsets();
+    if (e.IsSuccess() && m_options.keepMetadata) e = m_store.Open(m_options.resultsDir, true);
     if (e.IsSuccess()) e = m_restartMap.FlushToFile();
     if (e.IsError()) return e.Push(ZY_HERE);
     return CKoError::Success();
@@ -396,8 +408,9 @@ CKoError CBackupRun::ReadCollect(const CollectFileInfo& info, CMirror::CCursor& 
         if (e.IsError()) return e.Push(ZY_HERE);
         m_progress.Update(++m_lines, m_counters.files + m_counters.folders);
         if (n % m_options.checkpointItems == 0 && !insideLongLine) {
-            // What the index holds is committed before the offset that passes it.
+            // What the index and the metadata store hold is committed before the offset that passes it.
             e = m_index.Checkpoint();
+            if (e.IsSuccess()) e = m_store.Commit();
             if (e.IsSuccess()) e = m_restartMap.UpdateRestartOffset(restartId, reader.GetCurrentPosition());
             if (e.IsSuccess()) e = m_restartMap.FlushToFile();
             if (e.IsError()) return e.Push(ZY_HERE, "Cannot record the restart offset");
@@ -406,14 +419,32 @@ CKoError CBackupRun::ReadCollect(const CollectFileInfo& info, CMirror::CCursor& 
     return CKoError::Success();
 }
 
+std::unique_ptr<CItemMetadataRecorder> CBackupRun::NewRecorder() {
+    std::string fsMetaName;
+    if (m_options.preserveAtime)
+        fsMetaName = "J" + std::to_string(m_state.lastScan.jobId) + "-" + std::to_string(::getpid()) + "-" +
+                     std::to_string(++m_recorders);
+    return std::make_unique<CItemMetadataRecorder>(m_options.keepMetadata ? &m_store : nullptr, m_options.resultsDir,
+                                                   fsMetaName);
+}
+
 void CBackupRun::Reader() {
     CMirror::CCursor cursor;
+    std::unique_ptr<CItemMetadataRecorder> recorder;
+    try {
+        recorder = NewRecorder();
+    } catch (const std::bad_alloc&) {
+        Fail(FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_OUTOFMEMORY, "Cannot start a reader"));
+        return;
+    }
+    cursor.SetObserver(recorder.get());
     std::string last;
     CollectFileInfo info;
     while (!m_failed.load() &&
            m_manager.GetNextCollectToProcess(info, COLLECT_FILE_PROCESSING_CONTEXT_IN_THREAD_POOL, last)) {
         CKoError e = ReadCollect(info, cursor);
         if (e.IsSuccess()) e = m_index.Checkpoint();
+        if (e.IsSuccess()) e = m_store.Commit();
         if (e.IsSuccess()) {
             m_manager.MarkCollectDone(info.GetCollectId());
             e = m_restartMap.UpdateRestartOffset(static_cast<unsigned>(info.GetCollectId()), kFinished);
@@ -425,6 +456,9 @@ void CBackupRun::Reader() {
         }
         last = info.GetCollectName();
     }
+    CKoError e = recorder->Close();
+    if (e.IsError()) Fail(e.Push(ZY_HERE));
+    m_atimesPreserved += recorder->Preserved();
 }
 
 // As many readers as asked for, but no more than there are collect files to read; a thread
@@ -535,10 +569,25 @@ CKoError CBackupRun::FinalPassOf(const std::string& collect, CMirror::CCursor& c
 
 CKoError CBackupRun::FinalPass() {
     CMirror::CCursor cursor;
+    std::unique_ptr<CItemMetadataRecorder> recorder = NewRecorder();  // items copied again
+    cursor.SetObserver(recorder.get());
     for (const std::string& path : m_collects) {
         CKoError e = FinalPassOf(path, cursor);
         if (e.IsError()) return e.Push(ZY_HERE);
     }
+    CKoError e = recorder->Close();
+    if (e.IsError()) return e.Push(ZY_HERE);
+    m_atimesPreserved += recorder->Preserved();
+    return CKoError::Success();
+}
+
+// The change times the readers recorded go into each volume's database, which the next scan
+// consults. Files of an earlier attempt that failed here are folded too.
+CKoError CBackupRun::FoldChangeTimes() {
+    CATimePreserver preserver;
+    preserver.SetJobResultsDirectory(m_options.resultsDir);
+    CKoError e = preserver.FindAndApplyCTimeMetaFiles();
+    if (e.IsError()) return e.Push(ZY_HERE);
     return CKoError::Success();
 }
 
@@ -583,6 +632,8 @@ CKoError CBackupRun::Run() {
 
     e = FinalPass();
     if (e.IsSuccess()) e = m_index.Close();
+    if (e.IsSuccess()) e = m_store.Close();
+    if (e.IsSuccess() && m_options.preserveAtime) e = FoldChangeTimes();
     if (e.IsSuccess()) e = RaiseScanErrors();
     if (e.IsError()) return e.Push(ZY_HERE);
     m_state.backupDone = true;
@@ -596,6 +647,7 @@ CKoError CBackupRun::Run() {
     m_summary.bytes = m_counters.bytes;
     m_summary.deleted = m_counters.deleted;
     m_summary.vanished = m_counters.vanished;
+    m_summary.atimesPreserved = m_atimesPreserved;
     return CKoError::Success();
 }
 

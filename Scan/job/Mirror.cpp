@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/LogWriter.h"
+#include "scan/job/SparseCopy.h"
 
 namespace {
 
@@ -102,7 +103,6 @@ CKoError CMirror::Install(int destParent, const std::string& temp, const std::st
 CKoError CMirror::CopyFile(CCursor& cursor, int sourceParent, const std::string& leaf, const struct stat& linkStat,
                            int destParent, const std::string& destLeaf, bool& sourceError, std::string& sourceReason,
                            SMirrorCounters& counters, SMirrorCopied* done) {
-    (void)cursor;
     // O_NONBLOCK: should the file have become a fifo meanwhile, the open must not wait for a writer.
     FXFd in(::openat(sourceParent, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!in.IsOpen()) {
@@ -133,7 +133,19 @@ CKoError CMirror::CopyFile(CCursor& cursor, int sourceParent, const std::string&
     uint64_t copied = 0;
     bool kernelCopy = true;
     static thread_local std::vector<char> buffer;
-    for (;;) {
+    // A file with holes keeps them in the mirror (and so in a restore).
+    const bool sparse = CSparseCopy::HasHoles(st.st_size, st.st_blocks);
+    if (sparse) {
+        bool readError = false;
+        if (const int err = CSparseCopy::Copy(in.Get(), out.Get(), st.st_size, copied, readError)) {
+            dropTemp();
+            if (!readError) return FXErrorUtil::ErrorErrNo(ZY_HERE, err, "Cannot write mirror file, Name=[%s]", destLeaf.c_str());
+            sourceError = true;
+            sourceReason = SystemText(err);
+            return CKoError::Success();
+        }
+    }
+    while (!sparse) {
         ssize_t n;
         if (kernelCopy) {
             n = ::copy_file_range(in.Get(), nullptr, out.Get(), nullptr, 1 << 30, 0);
@@ -177,6 +189,13 @@ CKoError CMirror::CopyFile(CCursor& cursor, int sourceParent, const std::string&
         }
         if (n == 0) break;
         copied += static_cast<uint64_t>(n);
+    }
+    if (cursor.m_observer) {
+        CKoError e = cursor.m_observer->OnFileRead(in.Get(), st);
+        if (e.IsError()) {
+            dropTemp();
+            return e.Push(ZY_HERE, "Name=[%s]", destLeaf.c_str());
+        }
     }
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     const char* failed = nullptr;
@@ -251,6 +270,10 @@ CKoError CMirror::CopyItem(CCursor& cursor, const std::string& source, bool& sou
             continue;
         }
         if (e.IsError()) return e.Push(ZY_HERE, "Path=[%s]", source.c_str());
+        if (cursor.m_observer && !sourceError) {
+            e = cursor.m_observer->OnItemCopied(source, sourceParent, leaf, st, sourceError, sourceReason);
+            if (e.IsError()) return e.Push(ZY_HERE, "Path=[%s]", source.c_str());
+        }
         return CKoError::Success();
     }
 }
@@ -352,6 +375,10 @@ CKoError CMirror::Remove(CCursor& cursor, const std::string& source, SMirrorCoun
     cursor.dest.Forget();
     // Nothing there (or a link where a folder of the path was): nothing of ours to remove.
     if (e.IsError() && !IsGone(ErrNoOf(e))) return e.Push(ZY_HERE, "Cannot remove from the mirror, Path=[%s]", source.c_str());
+    if (cursor.m_observer) {
+        e = cursor.m_observer->OnItemRemoved(source);
+        if (e.IsError()) return e.Push(ZY_HERE, "Path=[%s]", source.c_str());
+    }
     ++counters.deleted;
     return CKoError::Success();
 }

@@ -1,6 +1,7 @@
 #include "scan/job/ScanJob.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "scan/job/JobState.h"
 #include "scan/job/OutputFile.h"
@@ -29,6 +31,7 @@
 #include "scan/collect/CollectFilesInfo.h"
 #include "scan/collect/CollectLineFormatter.h"
 #include "scan/dirchange/DirChangeRecorder.h"
+#include "scan/fsservices/ATimePreserver.h"
 #include "scan/job/JobDirChange.h"
 #include "scan/collect/StartCharacterCollectLineFormatter.h"
 
@@ -85,6 +88,17 @@ struct CScanJob::Impl : IScanItemCallback {
     int64_t previousStartMicros = 0;
     int64_t startMicros = 0;
     std::vector<std::string> rescanBelow;  // from the previous job: collect everything below
+    // Change times that a backup preserving access times recorded, for the root being walked:
+    // a file whose ctime is still the recorded one only had its access time put back.
+    CATimePreserver backupChangeTimes;
+    std::mutex backupChangeTimesMutex;
+    dev_t rootDevice = 0;
+    bool IsChangedByBackupOnly(const SItemStat& st) {
+        if (st.dev != rootDevice) return false;  // file ids are the root volume's
+        std::lock_guard<std::mutex> lock(backupChangeTimesMutex);
+        return backupChangeTimes.IsSourceDBOpen() &&
+               !backupChangeTimes.IsSelected(st.ino, int64_t(st.ctime.tv_sec) * 1000000000 + st.ctime.tv_nsec);
+    }
     std::vector<std::string> unreadable;   // this job's scan errors, for the next job
     CKoError failure;  // a failure met where the scanner takes no error back: it ends the walk
     bool committed = false;  // the state may name this job's files
@@ -354,7 +368,8 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
             } else if (!dc->IsFileInPreviousJob(escaped)) {
                 collect = true;
                 reason = "New";
-            } else if (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros) {
+            } else if (MicrosOf(st.mtime) >= previousStartMicros ||
+                       (MicrosOf(st.ctime) >= previousStartMicros && !IsChangedByBackupOnly(st))) {
                 collect = true;
                 reason = "Changed";
             } else if (!rescanBelow.empty() && IsBelowRescanPath(escaped)) {
@@ -401,9 +416,17 @@ CKoError CScanJob::Impl::Walk() {
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
     CKoError e;
+    backupChangeTimes.SetJobResultsDirectory(options.resultsDir);
     for (RootOutput& o : outputs) {
         current = &o;
+        struct stat rootStat;
+        rootDevice = ::stat(o.root.c_str(), &rootStat) == 0 ? rootStat.st_dev : 0;
+        if (!full) {
+            CKoError open = backupChangeTimes.OpenSourceVolumeCTimeDB(o.root);
+            if (open.IsError()) ZYLOG(1, "Every changed file is collected, error=%s", open.AsString().c_str());
+        }
         e = scanner.Scan(o.root, *this);
+        if (backupChangeTimes.IsSourceDBOpen()) backupChangeTimes.CloseSourceVolumeCTimeDB(o.root).IgnoreError();
         if (e.IsSuccess()) e = failure;
         if (e.IsError()) break;
     }

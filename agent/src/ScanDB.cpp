@@ -82,6 +82,13 @@ public:
     CKoError CheckDBRecord(uint64_t fileId, bool& found, ZyBackupTimeRecord& stored) override {
         found = false;
         if (!m_db) return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_HANDLE, "Database not open");
+        // One transaction for the lookups of a scan: without it every lookup takes and drops the
+        // file's lock and checks the whole database for changes.
+        if (!m_inTransaction) {
+            const int rc = sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr);
+            if (rc != SQLITE_OK) return SqlError(ZY_HERE, m_db, rc, "begin");
+            m_inTransaction = true;
+        }
         sqlite3_reset(m_select);
         sqlite3_bind_int64(m_select, 1, static_cast<sqlite3_int64>(fileId));
         const int rc = sqlite3_step(m_select);

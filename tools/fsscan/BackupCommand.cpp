@@ -13,6 +13,7 @@ namespace {
 void PrintBackupHelp(FILE* out) {
     std::fprintf(out,
                  "usage: fsscan backup --results DIR --dest DEST [--streams N] [--checkpoint ITEMS]\n"
+                 "                     [--preserve-atime] [--no-metadata]\n"
                  "\n"
                  "Reads the collect files of the last scan of DIR with N reader threads (default 1,\n"
                  "no more than there are collect files) and keeps DEST a mirror of the scanned\n"
@@ -24,6 +25,11 @@ void PrintBackupHelp(FILE* out) {
                  "a backup that stopped, however it stopped, continues from there when run again.\n"
                  "Items that cannot be read and refused lines are raised as pending causes\n"
                  "(DIR/PendingCauses.txt).\n"
+                 "Each item's owner, mode, times, extended attributes (POSIX ACLs among them) and\n"
+                 "inode flags are kept in DIR/BackupMetadata.db for 'fsscan restore', unless\n"
+                 "--no-metadata. --preserve-atime puts each file's access time back after reading\n"
+                 "it, and records the change time that this gives the file, so that the next\n"
+                 "incremental scan does not take it for changed.\n"
                  "Exit codes: 0 success, 1 finished with items it could not read or lines it\n"
                  "refused, 2 failed.\n");
 }
@@ -40,7 +46,7 @@ bool ParseCount(const std::string& text, unsigned& out) {
 
 int RunBackupCommand(int argc, char** argv) {
     CCommandLine cl;
-    if (!cl.Parse(argc, argv, {"--results", "--dest", "--streams", "--checkpoint"}, {"--help", "-h"})) {
+    if (!cl.Parse(argc, argv, {"--results", "--dest", "--streams", "--checkpoint"}, {"--help", "-h", "--preserve-atime", "--no-metadata"})) {
         std::fprintf(stderr, "fsscan backup: %s\n", cl.Error().c_str());
         PrintBackupHelp(stderr);
         return 2;
@@ -52,6 +58,8 @@ int RunBackupCommand(int argc, char** argv) {
     SBackupJobOptions options;
     options.resultsDir = cl.Get("--results");
     options.dest = cl.Get("--dest");
+    options.preserveAtime = cl.Has("--preserve-atime");
+    options.keepMetadata = !cl.Has("--no-metadata");
     if (options.resultsDir.empty() || options.dest.empty() ||
         (cl.Has("--streams") && !ParseCount(cl.Get("--streams"), options.streams)) ||
         (cl.Has("--checkpoint") && !ParseCount(cl.Get("--checkpoint"), options.checkpointItems))) {
@@ -77,6 +85,7 @@ int RunBackupCommand(int argc, char** argv) {
     std::string problems;
     if (s.unreadable) problems += ", " + Thousands(s.unreadable) + " items could not be read";
     if (s.refused) problems += ", " + Thousands(s.refused) + " collect lines refused";
+    if (s.atimesPreserved) problems += ", " + Thousands(s.atimesPreserved) + " access times put back";
     std::printf("backup of job %lld%s: %s files, %s folders, %s links, %s deleted, %s bytes, %.2f s, %.1f MB/s, %u streams%s\n",
                 s.jobId, s.restarted ? " (continued)" : "", Thousands(s.files).c_str(), Thousands(s.folders).c_str(),
                 Thousands(s.links + s.others).c_str(), Thousands(s.deleted).c_str(), Thousands(s.bytes).c_str(),

@@ -8,6 +8,8 @@ int RunBackupCommand(int argc, char** argv);
 int RunListCommand(int argc, char** argv);
 // "fsscan filters": the effective content, filters, exceptions and readers of a job.
 int RunFiltersCommand(int argc, char** argv);
+// "fsscan restore --results DIR --from DEST --to TARGET [--path P ...] [--overwrite]".
+int RunRestoreCommand(int argc, char** argv);
 // "fsscan trueup --results DIR [--method file|container] [--repair]": exit 0 nothing differs,
 // 1 differences found, 2 failed or partial.
 int RunTrueUpCommand(int argc, char** argv);

@@ -20,6 +20,7 @@ void PrintHelp(FILE* out) {
                  "  list     print what the last scan collected\n"
                  "  backup   copy what the last scan collected into a mirror folder\n"
                  "  filters  print the content, filters, exceptions and readers a scan would use\n"
+                 "  restore  restore what the backups kept into a folder\n"
                  "  trueup   compare what the backups hold with the content, and repair\n"
                  "\n"
                  "Run 'fsscan <command> --help' for a command's options. The log goes to standard\n"
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     if (command == "list") return RunListCommand(argc - 2, argv + 2);
     if (command == "backup") return RunBackupCommand(argc - 2, argv + 2);
     if (command == "filters") return RunFiltersCommand(argc - 2, argv + 2);
+    if (command == "restore") return RunRestoreCommand(argc - 2, argv + 2);
     if (command == "trueup") return RunTrueUpCommand(argc - 2, argv + 2);
     std::fprintf(stderr, "fsscan: unknown command '%s'\n", command.c_str());
     PrintHelp(stderr);

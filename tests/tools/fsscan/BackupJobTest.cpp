@@ -10,6 +10,7 @@
 #include <random>
 
 #include "scan/job/BackupJob.h"
+#include "scan/job/BackupMetadataStore.h"
 #include "FsScanTestSupport.h"
 #include "agent/FileSystemScanner.h"
 #include "support/TestSupport.h"
@@ -62,6 +63,37 @@ void ExpectMirrored(const std::string& tree, const std::string& dest) {
     }
     for (const auto& [path, what] : mirror)
         if (!source.count(path)) ADD_FAILURE() << "left in the mirror: " << path;
+}
+
+// Every item of the tree has its metadata in the store, as it is now: what the collect map says
+// was done was committed to the store before.
+void ExpectMetadataKept(const std::string& tree, const std::string& results) {
+    CBackupMetadataStore store;
+    ASSERT_TRUE(store.Open(results, false).IsSuccess());
+    struct Checker : IScanItemCallback {
+        CBackupMetadataStore* store;
+        size_t checked = 0;
+        CKoError OnItem(const std::shared_ptr<CItem>& item, bool&) override {
+            SItemMetadata m;
+            bool found = false;
+            EXPECT_TRUE(store->Get(item->GetPath(), m, found).IsSuccess());
+            EXPECT_TRUE(found) << item->GetPath();
+            const SItemStat& st = item->Stat();
+            if (found) {
+                EXPECT_EQ(m.mode, st.mode) << item->GetPath();
+            }
+            if (found && !item->IsFolder()) {
+                EXPECT_EQ(m.mtimeNs, int64_t(st.mtime.tv_sec) * 1000000000 + st.mtime.tv_nsec) << item->GetPath();
+            }
+            ++checked;
+            return CKoError::Success();
+        }
+        void OnScanError(const std::string& path, const CKoError&) override { ADD_FAILURE() << path; }
+    } c;
+    c.store = &store;
+    CFileSystemScanner scanner;
+    EXPECT_TRUE(scanner.Scan(tree, c).IsSuccess());
+    EXPECT_GT(c.checked, 1000u);
 }
 
 std::string Gentree(const std::string& args) { return std::string(GENTREE_BINARY) + " " + args + " >/dev/null"; }
@@ -121,6 +153,7 @@ TEST(FsScanBackup, KilledAtAnyMomentItEndsWithAnExactMirror) {
     RunResult r = Backup(results, dest);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ExpectMirrored(tree, dest);
+    ExpectMetadataKept(tree, results);
 
     // Changes: rewritten files, a deleted folder, a renamed one, a file that became a folder.
     ASSERT_EQ(testsupport::Shell(Gentree("touch '" + tree + "' --percent 20 --seed 4")), 0);
@@ -133,6 +166,7 @@ TEST(FsScanBackup, KilledAtAnyMomentItEndsWithAnExactMirror) {
     r = Backup(results, dest);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ExpectMirrored(tree, dest);
+    ExpectMetadataKept(tree, results);
     EXPECT_GT(kills, 2) << "the backups ended before they could be killed: the test proves little";
 }
 

@@ -25,6 +25,12 @@ struct SBackupJobOptions {
     unsigned streams = 1;
     unsigned checkpointItems = 2000;  // items between restart-map updates
     bool showProgress = false;  // a progress line on standard error when it is a terminal
+    // Keeps each item's owner, mode, times and security metadata in the job-results folder's
+    // backup metadata store (see BackupMetadataStore.h), so a restore can give them back.
+    bool keepMetadata = true;
+    // Puts each read file's access time back and folds the files' new change times into the
+    // volume's change-time database, so the next incremental does not take them for changed.
+    bool preserveAtime = false;
 };
 
 struct SBackupJobSummary {
@@ -35,6 +41,7 @@ struct SBackupJobSummary {
     uint64_t files = 0, folders = 0, links = 0, others = 0, bytes = 0, deleted = 0, vanished = 0;
     uint64_t unreadable = 0;  // items recorded in the scan-error file (this run and earlier ones)
     uint64_t refused = 0;     // collect lines refused (this run and earlier ones)
+    uint64_t atimesPreserved = 0;  // files whose access time was put back and recorded
     double seconds = 0;
 };
 

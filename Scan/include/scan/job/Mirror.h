@@ -24,6 +24,7 @@
 #include "core/File.h"
 #include "core/KoError.h"
 #include "core/PathWalker.h"
+#include "scan/job/MirrorObserver.h"
 
 struct SMirrorCounters {
     std::atomic<uint64_t> files{0}, folders{0}, links{0}, others{0}, bytes{0}, deleted{0}, vanished{0};
@@ -41,11 +42,14 @@ public:
     class CCursor {
     public:
         CCursor() = default;
+        // Told of every item this cursor copies or removes (null: nobody); not owned.
+        void SetObserver(IMirrorObserver* observer) { m_observer = observer; }
 
     private:
         friend class CMirror;
         FXPathWalker dest, source;
         bool open = false;
+        IMirrorObserver* m_observer = nullptr;
     };
 
     CMirror() = default;
@@ -58,6 +62,7 @@ public:
     // ApplyFolderAttributes, since its entries change them. An item that no longer exists is
     // skipped. `sourceError` is set when the source could not be read: the caller records it and
     // goes on; any error returned is a failure of the mirror itself (a full disk) and ends the job.
+    // The cursor's observer hears of each file read and each item copied or removed.
     CKoError CopyItem(CCursor& cursor, const std::string& source, bool& sourceError, std::string& sourceReason,
                       SMirrorCounters& counters, SMirrorCopied* copied = nullptr);
     // Removes the item (a folder with everything below it). The root "/" is never removed.
