@@ -3,8 +3,13 @@
 // names sorted). The same seed gives the same tree.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <unordered_set>
@@ -80,4 +85,18 @@ inline std::vector<SBenchEntry> GenerateBenchTree(size_t entries, const std::str
     sorted.reserve(out.size());
     for (const auto& k : keys) sorted.push_back(std::move(out[k.second]));
     return sorted;
+}
+
+// Makes the tree's folders and (empty) files below `dir`, which exists; aborts on any failure.
+inline void WriteBenchTree(const std::string& dir, const std::vector<SBenchEntry>& tree) {
+    for (const SBenchEntry& e : tree) {
+        const std::string p = dir + e.path;
+        if (e.folder) {
+            if (::mkdir(p.c_str(), 0755) != 0) std::abort();
+        } else {
+            const int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
+            if (fd < 0) std::abort();
+            ::close(fd);
+        }
+    }
 }

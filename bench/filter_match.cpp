@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFilterRules.h"
 #include "BenchTree.h"
 #include "agent/FileSystemScanner.h"
 #include "scan/content/FilterMatcher.h"
@@ -39,58 +40,8 @@ const std::vector<SBenchEntry>& Tree() {
     return tree;
 }
 
-// Deterministic rules for the tree: about 45% plain paths, 15% wildcards below real folders,
-// 35% name patterns, 5% exceptions.
-// Anchored patterns start with `prefix` (where the tree lies).
 std::vector<std::string> RulePatterns(size_t count, const std::string& prefix, std::vector<bool>& exception) {
-    const auto& tree = Tree();
-    std::mt19937 rng(static_cast<unsigned>(count) * 7919u + 1);
-    auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-    auto word = [&](int len) {
-        std::string w;
-        for (int i = 0; i < len; ++i) w.push_back(static_cast<char>('a' + pick(26)));
-        return w;
-    };
-    auto folderBelowTop = [&]() {
-        for (;;) {
-            const SBenchEntry& e = tree[pick(tree.size())];
-            if (e.folder && std::count(e.path.begin(), e.path.end(), '/') >= 2) return prefix + e.path;
-        }
-    };
-    std::vector<std::string> out;
-    exception.clear();
-    for (size_t i = 0; i < count; ++i) {
-        const size_t kind = pick(100);
-        bool isException = false;
-        std::string p;
-        if (kind < 22) {  // a real file of the tree
-            for (;;) {
-                const SBenchEntry& e = tree[pick(tree.size())];
-                if (!e.folder) {
-                    p = prefix + e.path;
-                    break;
-                }
-            }
-        } else if (kind < 45) {  // a missing name below a real folder
-            p = folderBelowTop() + "/" + word(8);
-        } else if (kind < 52) {
-            p = folderBelowTop() + "/*." + word(3);
-        } else if (kind < 60) {
-            p = folderBelowTop() + "/**/" + word(6) + "*";
-        } else if (kind < 80) {
-            p = "*." + word(2 + static_cast<int>(pick(4)));
-        } else if (kind < 93) {
-            p = word(3 + static_cast<int>(pick(4))) + "_*";
-        } else if (kind < 95) {
-            p = "*" + word(5) + "*";
-        } else {
-            isException = true;
-            p = pick(2) ? folderBelowTop() + "/" + word(6) : "*." + word(4);
-        }
-        out.push_back(std::move(p));
-        exception.push_back(isException);
-    }
-    return out;
+    return BenchRulePatterns(Tree(), count, prefix, exception);
 }
 
 std::shared_ptr<const CFilterMatcher> Matcher(size_t count, const std::string& prefix = std::string()) {
@@ -193,16 +144,7 @@ const std::string& DiskTree() {
             g_root = dir;
             std::atexit(RemoveRoot);
         }
-        for (const SBenchEntry& e : Tree()) {
-            const std::string p = dir + e.path;
-            if (e.folder) {
-                if (::mkdir(p.c_str(), 0755) != 0) std::abort();
-            } else {
-                const int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
-                if (fd < 0) std::abort();
-                ::close(fd);
-            }
-        }
+        WriteBenchTree(dir, Tree());
         if (keep) ::close(::open((dir + "/.complete").c_str(), O_CREAT | O_WRONLY, 0644));
         return dir;
     }();

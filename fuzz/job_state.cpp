@@ -18,7 +18,8 @@ bool Same(const CScanJobState& a, const CScanJobState& b) {
            x.startTimeMicros == y.startTimeMicros && x.dirChangeSize == y.dirChangeSize &&
            x.dirChangeHash == y.dirChangeHash && x.collectFiles == y.collectFiles && x.collectSizes == y.collectSizes &&
            x.collectInfoFile == y.collectInfoFile && x.rescanPaths == y.rescanPaths &&
-           x.contentRoots == y.contentRoots && x.formerRoots == y.formerRoots && x.dirChangeKind == y.dirChangeKind;
+           x.contentRoots == y.contentRoots && x.formerRoots == y.formerRoots && x.dirChangeKind == y.dirChangeKind &&
+           x.filters == y.filters;
 }
 
 }  // namespace

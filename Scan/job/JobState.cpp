@@ -21,6 +21,43 @@
 namespace {
 CKoError ReadPaths(const CKoXNodePtr& scan, const char* element, std::vector<std::string>& out);
 CKoError Validate(const SScanRecord& r);
+
+// The filters of a scan, one line each in one element (a job may have tens of thousands): "f" or
+// "e" (filter, exception), "q" or "s" (command-line or subclient pattern), a blank, the pattern
+// escaped as paths are (no line feed or carriage return is left in it).
+CKoError WriteFilters(const std::vector<SScanFilterRecord>& filters, const CKoXNodePtr& scan) {
+    std::string text, escaped;
+    for (const SScanFilterRecord& f : filters) {
+        CKoError e = EscapePath(f.pattern, escaped, true);
+        if (e.IsError()) return e.Push(ZY_HERE);
+        text += f.exception ? 'e' : 'f';
+        text += f.quick ? 'q' : 's';
+        text += ' ';
+        text += escaped;
+        text += '\n';
+    }
+    CKoXNodePtr node;
+    CKoError e = scan->AppendNode("Filters", node);
+    if (e.IsSuccess()) e = node->SetText(text);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    return CKoError::Success();
+}
+
+CKoError ReadFilters(const CKoXNodePtr& scan, std::vector<SScanFilterRecord>& out) {
+    CKoXNodePtr node = scan->GetNode("Filters");
+    if (!node->Exists()) return CKoError::Success();
+    const std::string text = node->GetText();
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + start, end - start);
+        if (line.size() < 3 || (line[0] != 'f' && line[0] != 'e') || (line[1] != 'q' && line[1] != 's') || line[2] != ' ')
+            return FXErrorUtil::ErrorWin32(ZY_HERE, ZyWin32::ERROR_INVALID_DATA, "A recorded filter is damaged");
+        out.push_back({decodeFileName(std::string(line.substr(3)).c_str()), line[0] == 'e', line[1] == 'q'});
+        start = end + 1;
+    }
+    return CKoError::Success();
+}
 }  // namespace
 
 CKoError CScanRecordNode::Write(const SScanRecord& r, CKoXDocument& holder, CKoXNodePtr& scan) {
@@ -50,6 +87,7 @@ CKoError CScanRecordNode::Write(const SScanRecord& r, CKoXDocument& holder, CKoX
                 if ((e = scan->AppendNode(element, node)).IsSuccess()) e = EscapePath((*list)[i], escaped, true);
                 if (e.IsSuccess()) e = node->SetAttributeString("Path", escaped);
             }
+        if (e.IsSuccess() && !r.filters.empty()) e = WriteFilters(r.filters, scan);
     }
     if (e.IsError()) return e.Push(ZY_HERE, "Cannot record the scan of job %lld", r.jobId);
     return CKoError::Success();
@@ -83,7 +121,8 @@ CKoError CScanRecordNode::Read(const CKoXNodePtr& scan, SScanRecord& r) {
         r.collectSizes.push_back(c->AttributeAsULONGLONG("Size"));
     }
     if ((e = ReadPaths(scan, "Rescan", r.rescanPaths)).IsError() || (e = ReadPaths(scan, "Root", r.contentRoots)).IsError() ||
-        (e = ReadPaths(scan, "FormerRoot", r.formerRoots)).IsError() || (e = Validate(r)).IsError())
+        (e = ReadPaths(scan, "FormerRoot", r.formerRoots)).IsError() || (e = ReadFilters(scan, r.filters)).IsError() ||
+        (e = Validate(r)).IsError())
         return damaged(e);
     return CKoError::Success();
 }

@@ -20,6 +20,7 @@
 #include "scan/job/Progress.h"
 #include "scan/job/ScanCollectSplit.h"
 #include "scan/job/WalkOrderSort.h"
+#include "scan/job/ScanJobFilters.h"
 #include "agent/FileSystemScanner.h"
 #include "core/Env.h"
 #include "core/File.h"
@@ -136,6 +137,7 @@ struct CScanJob::Impl : IScanItemCallback {
     CProgress progress;
     // The scanner threads share the DirChange, the writers and the counts: one item at a time.
     std::mutex itemMutex;
+    CScanJobFilters filters;
 
     Impl(SScanJobOptions o, SScanJobSummary& s)
         : options(std::move(o)), summary(s),
@@ -228,6 +230,17 @@ CKoError CScanJob::Impl::Prepare() {
     jobFolder = cycle.JobFolder(jobId);
     full = !start.incremental;
     if (options.incremental && full) summary.fallbackReason = start.reason;
+    e = filters.Prepare(options.filters);
+    if (e.IsError()) return e.Push(ZY_HERE);
+    if (!full) {
+        // Without the baseline's filters nothing tells which items they left out.
+        CKoError fe = filters.SetPrevious(start.baselineRecord.filters);
+        if (fe.IsError()) {
+            summary.fallbackReason = fe.GetMessage();
+            full = true;
+        }
+        summary.filtersChanged = filters.Changed();
+    }
     const EDirChangeKind kind =
         CJobDirChange::Choose(options.dirChangeKind,
                               latest.hasLastScan ? &latest.lastScan : start.baseline.found ? &start.baselineRecord : nullptr,
@@ -394,25 +407,44 @@ CKoError CScanJob::Impl::LoadPreviousDirChange(EDirChangeKind kind) {
 }
 
 CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descend) {
-    (void)descend;
     // Each walker escapes its own items; the rest is shared.
     thread_local std::string escaped;
     CKoError escapeError = EscapePath(item->GetPath(), escaped);
     std::lock_guard<std::mutex> lock(itemMutex);
     if (failure.IsError()) return failure;
     ++summary.seen;
+    // The filter walk takes items in any order: under the lock it serves every walker.
+    const CScanJobFilters::SDecision verdict = filters.Decide(item->GetPath(), item->IsFolder());
+    if (!verdict.included) {
+        ++summary.filtered;
+        // Left out: not in the current DirChange, so what the previous job had here is listed as
+        // deleted. A folder walked for the exceptions below it stays in the DirChange as a folder,
+        // so that it is not listed as deleted with everything below it.
+        if (!item->IsFolder() || !verdict.descend) {
+            descend = false;
+            return CKoError::Success();
+        }
+    }
     if (escapeError.IsError()) return escapeError.Push(ZY_HERE);
     const SItemStat& st = item->Stat();
+    if (verdict.newlyIncluded && !full) ++summary.newlyIncluded;
 
     if (item->IsFolder()) {
         CKoError e = dc->AddFolder(escaped);
         if (e.IsError()) return e.Push(ZY_HERE);
+        if (!verdict.included) return CKoError::Success();
         // Folders are judged by their times like files: a changed mode, owner or ACL moves the
         // change time, and a folder put back where it was has a new one too.
-        const bool changed = !full && (MicrosOf(st.mtime) >= previousStartMicros || MicrosOf(st.ctime) >= previousStartMicros ||
+        const bool changed = !full && (verdict.newlyIncluded || MicrosOf(st.mtime) >= previousStartMicros ||
+                                       MicrosOf(st.ctime) >= previousStartMicros ||
                                        (!collectAgain.empty() && collectAgain.count(escaped)));
         presence->SetCollectAnyway(changed);
-        CCollectFileFolderEntry entry(escaped, ZY_HERE, full ? "Full" : changed ? "Changed folder" : "New folder", false);
+        CCollectFileFolderEntry entry(escaped, ZY_HERE,
+                                      full                     ? "Full"
+                                      : verdict.newlyIncluded ? "No longer filtered"
+                                      : changed               ? "Changed folder"
+                                                              : "New folder",
+                                      false);
         e = current->writer.AddEntry(entry, formatter);
         presence->SetCollectAnyway(false);
         if (e.IsError()) return e.Push(ZY_HERE);
@@ -420,7 +452,10 @@ CKoError CScanJob::Impl::OnItem(const std::shared_ptr<CItem>& item, bool& descen
         bool collect = full;
         const char* reason = "Full";
         if (!collect) {
-            if (!dc->IsFileInPreviousJob(escaped)) {
+            if (verdict.newlyIncluded) {
+                collect = true;
+                reason = "No longer filtered";
+            } else if (!dc->IsFileInPreviousJob(escaped)) {
                 collect = true;
                 reason = "New";
             } else if (MicrosOf(st.mtime) >= previousStartMicros ||
@@ -637,6 +672,7 @@ CKoError CScanJob::Impl::Finish() {
     record.collectInfoFile = collectInfoName;
     record.rescanPaths = unreadable;
     record.contentRoots = roots;
+    record.filters = CScanJobFilters::Record(options.filters);
     for (const std::string& former : start.baselineRecord.contentRoots) {
         bool covered = false;
         for (const std::string& root : roots) covered = covered || FXSafePath::IsAtOrBelow(root, former);

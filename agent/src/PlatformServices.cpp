@@ -83,8 +83,14 @@ CKoError ZYPI_PlatformInfo::GetAllInInstances(std::vector<std::string>& instance
 }
 
 CKoError ZYPI_PlatformInfo::getActiveClientList(const std::string& instance, std::vector<std::string>& clients) {
-    if (getList("Agent:" + instance, "ActiveClients", clients).IsError() || clients.empty())
+    if (getList("Agent:" + instance, "ActiveClients", clients).IsSuccess() && !clients.empty()) return CKoError::Success();
+    // Without a configured client list the machine's own client is the active one, but only
+    // where a job-results folder is configured: otherwise no client of this machine runs jobs.
+    std::string folder;
+    if (ZYPlatformInfo::getString(kSection, "JobResultsDir", folder).IsSuccess() && !folder.empty())
         clients = {ZYPI_Focus::getFocusClientName(true)};
+    else
+        clients.clear();
     return CKoError::Success();
 }
 

@@ -6,6 +6,8 @@ int RunScanCommand(int argc, char** argv);
 int RunBackupCommand(int argc, char** argv);
 // "fsscan list --results DIR [-0]": prints the items of the last scan's collect files.
 int RunListCommand(int argc, char** argv);
+// "fsscan filters": the effective content, filters, exceptions and readers of a job.
+int RunFiltersCommand(int argc, char** argv);
 // "fsscan restore --results DIR --from DEST --to TARGET [--path P ...] [--overwrite]".
 int RunRestoreCommand(int argc, char** argv);
 // "fsscan trueup --results DIR [--method file|container] [--repair]": exit 0 nothing differs,

@@ -19,6 +19,7 @@ void PrintHelp(FILE* out) {
                  "  scan     scan content into a job-results folder (full or incremental)\n"
                  "  list     print what the last scan collected\n"
                  "  backup   copy what the last scan collected into a mirror folder\n"
+                 "  filters  print the content, filters, exceptions and readers a scan would use\n"
                  "  restore  restore what the backups kept into a folder\n"
                  "  trueup   compare what the backups hold with the content, and repair\n"
                  "  commit   keep what a stopped backup read; the next scan collects the rest\n"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
     if (command == "scan") return RunScanCommand(argc - 2, argv + 2);
     if (command == "list") return RunListCommand(argc - 2, argv + 2);
     if (command == "backup") return RunBackupCommand(argc - 2, argv + 2);
+    if (command == "filters") return RunFiltersCommand(argc - 2, argv + 2);
     if (command == "restore") return RunRestoreCommand(argc - 2, argv + 2);
     if (command == "trueup") return RunTrueUpCommand(argc - 2, argv + 2);
     if (command == "commit") return RunCommitCommand(argc - 2, argv + 2);

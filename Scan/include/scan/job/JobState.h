@@ -16,6 +16,16 @@
 #include "core/KoError.h"
 #include "core/KoXml.h"
 
+// A filter or exception a scan ran with (its source is not kept: only what it matched matters).
+struct SScanFilterRecord {
+    std::string pattern;
+    bool exception = false;
+    bool quick = false;  // a command-line pattern (tar and rsync style), else a subclient filter string
+    bool operator==(const SScanFilterRecord& o) const {
+        return pattern == o.pattern && exception == o.exception && quick == o.quick;
+    }
+};
+
 struct SScanRecord {
     long long jobId = 0;
     bool full = true;
@@ -37,6 +47,10 @@ struct SScanRecord {
     // has: the backup acts on nothing outside them (deletions may also lie below a former root).
     std::vector<std::string> contentRoots;
     std::vector<std::string> formerRoots;
+    // The filters and exceptions the scan applied (a record written before filters existed has
+    // none, which is what such a scan applied): the next job collects what they left out and it
+    // does not.
+    std::vector<SScanFilterRecord> filters;
 };
 
 // The "ScanInfo" element of a job in the job-state document.

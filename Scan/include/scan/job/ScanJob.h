@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/KoError.h"
+#include "scan/content/EffectiveFilters.h"
 #include "scan/dirchange/DirChangeKind.h"
 #include "scan/job/JobDirChange.h"
 
@@ -32,6 +33,10 @@ struct SScanJobOptions {
     bool showProgress = false;  // a progress line on standard error when it is a terminal
     unsigned threads = 1;  // scanner threads walking each root
     int readers = 1;       // each collect file is split into parts for this many data readers
+    // What the walk leaves out: a filtered folder is not entered unless an exception takes back
+    // something below it. An item the previous job's filters left out and these do not is
+    // collected; one they leave out and the previous job's did not is listed as deleted.
+    CEffectiveFilters filters;
     // The DirChange kind the job keeps; when not given, as CJobDirChange::Choose says.
     std::optional<EDirChangeKind> dirChangeKind;
     // Makes the job's DirChange; tests give one of their own (CDirChangeRecorder::Create when empty).
@@ -51,6 +56,9 @@ struct SScanJobSummary {
     // into 4 parts", "...: not split, the collect file stays whole: <why>".
     std::vector<std::string> splits;
     unsigned threads = 1;  // scanner threads that walked (one for the kinds that need walk order)
+    uint64_t filtered = 0;        // items the filters left out (a folder left unwalked counts once)
+    uint64_t newlyIncluded = 0;   // items collected because the filters changed
+    bool filtersChanged = false;  // since the previous scan
     double seconds = 0;
 };
 
