@@ -273,7 +273,7 @@ private:
         std::lock_guard<std::mutex> lock(m_shared.mutex);
         --m_shared.busy;
         if (e.IsError()) {
-            if (!m_shared.aborted.load()) m_shared.firstError = e;
+            if (m_shared.firstError.IsSuccess()) m_shared.firstError = e;
             m_shared.aborted.store(true);
         } else {
             for (auto it = m_children.rbegin(); it != m_children.rend(); ++it) m_shared.stack.push_back(std::move(*it));
@@ -313,7 +313,11 @@ private:
             item.SetPath(m_path);
             item.SetStat(st);
             e = m_scanner.Report(m_item, m_statistics, m_callback, descend);
-            if (e.IsError()) return e;
+            if (e.IsError()) {
+                // The other walkers stop at their next item, not when this folder is given up.
+                m_shared.aborted.store(true);
+                return e;
+            }
             if (!descend || !S_ISDIR(st.st_mode)) continue;
             if (static_cast<uint64_t>(st.st_dev) != handle->dev && !m_scanner.m_options.crossFileSystems) {
                 ZYLOG(2, "Not crossing into another file system, Path=[%s]", m_path.c_str());

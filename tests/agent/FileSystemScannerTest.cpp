@@ -374,8 +374,9 @@ TEST(FileSystemScannerThreads, AFailureOrAStopEndsEveryWalker) {
         CKoError e = scanner.Scan(dir.Path(), r);
         EXPECT_TRUE(FXErrorUtil::IsWin32(e, stop ? ZyWin32::ERROR_OPERATION_ABORTED : ZyWin32::ERROR_GEN_FAILURE))
             << e.AsString();
-        // Walkers stop at their next item: at most one more item each.
-        EXPECT_LE(r.paths.size(), 300u + 4u);
+        // Walkers stop soon after, well before the end of the 1000-item tree (how many items are
+        // already past the check when the flag is raised depends on the machine's scheduling).
+        EXPECT_LE(r.paths.size(), 300u + 100u);
     }
 }
 
