@@ -17,7 +17,8 @@ rm -rf "$work"
 mkdir -p "$work"
 "$gentree" create "$tree" --folders "${FOLDERS:-20000}" --files "${FILES:-200000}" --seed 42 >/dev/null
 "$fsscan" scan --content "$tree" --results "$work/jr" --level full --readers 4 | head -1
-cp "$work/jr/FsScanState.xml" "$work/state.xml"
+# Each run starts from the scanned job as it was: its results folder is put back whole.
+cp -a "$work/jr" "$work/jr.saved"
 mkdir -p "$work/out"
 if mount -t tmpfs -o size=4g tmpfs "$work/out" 2>/dev/null; then trap 'umount "$work/out"' EXIT; fi
 find "$tree" -type f -exec cat {} + >/dev/null  # warm the cache
@@ -37,7 +38,7 @@ best() {
   echo "$name $b"
 }
 
-reset="rm -rf '$work/out/dest' && cp '$work/state.xml' '$work/jr/FsScanState.xml' && rm -f '$work/jr/CollectMap_Tot.zyf'"
+reset="rm -rf '$work/out/dest' '$work/jr' && cp -a '$work/jr.saved' '$work/jr'"
 {
   best "cp-a" "rm -rf '$work/out/dest' && mkdir '$work/out/dest'" cp -a "$tree" "$work/out/dest/"
   for n in $streams; do
