@@ -462,12 +462,13 @@ void CBackupRun::Reader() {
            m_manager.GetNextCollectToProcess(info, COLLECT_FILE_PROCESSING_CONTEXT_IN_THREAD_POOL, last)) {
         bool stopped = false;
         CKoError e = ReadCollect(info, cursor, stopped);
-        if (e.IsSuccess()) e = m_index.Checkpoint();
-        if (e.IsSuccess()) e = m_store.Commit();
+        // A stop has committed what it read before recording its offset.
         if (e.IsSuccess() && stopped) {
             m_stopped = true;
             break;
         }
+        if (e.IsSuccess()) e = m_index.Checkpoint();
+        if (e.IsSuccess()) e = m_store.Commit();
         if (e.IsSuccess()) {
             ++m_finishedNow;
             m_manager.MarkCollectDone(info.GetCollectId());
@@ -774,10 +775,8 @@ CKoError CBackupJob::Run() {
     CKoError e = FXPath::MakeRealPath(m_options.resultsDir, m_options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE, "No job-results folder");
     FXFolderLock lock;
-    e = lock.Lock(m_options.resultsDir);
-    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
-        return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
+    e = LockResultsFolder(m_options.resultsDir, lock);
+    if (e.IsError()) return e.Push(ZY_HERE);
     CScanJobState state;
     e = state.Load(m_options.resultsDir);
     if (e.IsError()) return e.Push(ZY_HERE);

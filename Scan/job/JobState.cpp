@@ -190,6 +190,14 @@ CKoError CScanJobState::Save(const std::string& resultsDir) const {
     return CKoError::Success();
 }
 
+CKoError LockResultsFolder(const std::string& resultsDir, FXFolderLock& lock) {
+    CKoError e = lock.Lock(resultsDir);
+    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
+        return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", resultsDir.c_str());
+    if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", resultsDir.c_str());
+    return CKoError::Success();
+}
+
 CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash) {
     std::unique_ptr<FXSequentialFile> file;
     CKoError e = FXEnv::Current()->NewSequentialFile(path, file);

@@ -522,10 +522,8 @@ CKoError CRestoreJob::Run() {
     if (e.IsError()) return e.Push(ZY_HERE, "No job-results folder");
     // No backup changes the mirror or the store while they are restored.
     FXFolderLock lock;
-    e = lock.Lock(m_options.resultsDir);
-    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
-        return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
+    e = LockResultsFolder(m_options.resultsDir, lock);
+    if (e.IsError()) return e.Push(ZY_HERE);
     CScanJobState state;
     if (state.Load(m_options.resultsDir).IsSuccess())
         m_summary.backupUnfinished = state.hasLastScan && !state.backupDone;

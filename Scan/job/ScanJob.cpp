@@ -721,10 +721,8 @@ CKoError CScanJob::Run() {
 
     // One job at a time per job-results folder.
     FXFolderLock lock;
-    e = lock.Lock(realResults);
-    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
-        return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", realResults.c_str());
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", realResults.c_str());
+    e = LockResultsFolder(realResults, lock);
+    if (e.IsError()) return e.Push(ZY_HERE);
 
     e = job.Prepare();
     if (e.IsSuccess()) e = job.Walk();

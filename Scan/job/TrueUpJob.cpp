@@ -171,10 +171,8 @@ CKoError CTrueUpJob::Run() {
     // The index and the job state must not move under the comparison, nor the repair job under
     // a backup.
     FXFolderLock lock;
-    e = lock.Lock(m_options.resultsDir);
-    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
-        return e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
-    if (e.IsError()) return e.Push(ZY_HERE, "Cannot lock the job-results folder, Folder=[%s]", m_options.resultsDir.c_str());
+    e = LockResultsFolder(m_options.resultsDir, lock);
+    if (e.IsError()) return e.Push(ZY_HERE);
     {
         CTrueUpRun run(m_options, m_summary);
         e = run.Run();

@@ -49,9 +49,7 @@ int RunCommitCommand(int argc, char** argv) {
     std::string results;
     CKoError e = FXPath::MakeRealPath(cl.Get("--results"), results);
     FXFolderLock lock;
-    if (e.IsSuccess()) e = lock.Lock(results);
-    if (FXErrorUtil::IsWin32(e, ZyWin32::ERROR_LOCK_VIOLATION))
-        e.Push(ZY_HERE, "Another job is using the job-results folder, Folder=[%s]", results.c_str());
+    if (e.IsSuccess()) e = LockResultsFolder(results, lock);
     CJobCycle cycle;
     if (e.IsSuccess()) e = cycle.Open(results);
     uint64_t uncommitted = 0;

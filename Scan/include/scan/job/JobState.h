@@ -15,6 +15,7 @@
 
 #include "core/KoError.h"
 #include "core/KoXml.h"
+#include "core/Sync.h"
 
 // A filter or exception a scan ran with (its source is not kept: only what it matched matters).
 struct SScanFilterRecord {
@@ -84,6 +85,9 @@ public:
     bool backupDone = false;
 };
 
+// Takes the lock of a job-results folder (its real path) for one job: another job holding it is
+// Win32 33 with "Another job is using the job-results folder".
+CKoError LockResultsFolder(const std::string& resultsDir, FXFolderLock& lock);
 // Size and 64-bit FNV-1a hash of a file's bytes.
 CKoError HashFile(const std::string& path, unsigned long long& size, unsigned long long& hash);
 // escapeFileName, with its exception (no memory for the buffer) turned into Win32 14; the first
